@@ -1,0 +1,13 @@
+// Decoding of byte arguments (as a POSIX main receives them) into wide
+// strings: UTF-8 sequences become their characters; a byte that does not
+// begin a valid sequence stands for itself, so it is echoed back unchanged.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace drvflip::app {
+
+std::wstring DecodeArgument(std::string_view bytes);
+
+}  // namespace drvflip::app

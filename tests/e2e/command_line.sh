@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# The program as a user runs it, with no terminal and standard input from
+# /dev/null (so the key wait returns at once): exact bytes on standard output
+# and standard error, and the exit status, for each command line.
+# Usage: command_line.sh PROGRAM [EMULATOR]   (EMULATOR runs a Windows exe)
+set -u
+exe=$1
+emulator=${2:-}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+passed=0
+
+run() {  # run ARGS... : fills $work/out, $work/err and $status
+  if [ -n "$emulator" ]; then
+    setsid -w "$emulator" "$exe" "$@" </dev/null >"$work/out" 2>"$work/err"
+  else
+    setsid -w "$exe" "$@" </dev/null >"$work/out" 2>"$work/err"
+  fi
+  status=$?
+}
+
+crlf() { printf '%s' "${1//$'\n'/$'\r\n'}"; }
+
+usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n\n\nPress any key to continue\n'
+
+check() {  # check NAME STATUS OUT ERR -- ARGS...
+  local name=$1 want_status=$2 want_out=$3 want_err=$4
+  shift 5
+  run "$@"
+  local ok=1
+  if [ "$status" != "$want_status" ]; then echo "FAIL $name: status $status, expected $want_status"; ok=0; fi
+  if ! cmp -s "$work/out" <(crlf "$want_out"); then
+    echo "FAIL $name: standard output differs:"; diff <(od -c "$work/out") <(crlf "$want_out" | od -c) | head -20; ok=0
+  fi
+  if ! cmp -s "$work/err" <(crlf "$want_err"); then
+    echo "FAIL $name: standard error differs:"; diff <(od -c "$work/err") <(crlf "$want_err" | od -c) | head -20; ok=0
+  fi
+  if [ $ok = 1 ]; then passed=$((passed + 1)); else failures=$((failures + 1)); fi
+}
+
+check "no argument" 1 "$usage" "" --
+check "two commands" 1 "$usage" "" -- pcsc tavi
+check "lone dash" 1 "$usage" $'ERROR: Missing value for option \'-\'.\n' -- -
+check "lone slash" 1 "$usage" $'ERROR: Missing value for option \'/\'.\n' -- /
+check "unknown option" 1 "$usage" $'ERROR: Unrecognized option \'-x\'.\n' -- -x
+check "-?" 1 "$usage" "" -- '-?'
+check "/H" 1 "$usage" "" -- /H
+check "-help" 1 "$usage" "" -- -help
+check "-hx" 1 "$usage" "" -- -hx
+check "near command" 1 "$usage" $'ERROR: Unknown command \'tavix\'.\n' -- tavix
+check "empty argument" 1 "$usage" $'ERROR: Unknown command \'\'.\n' -- ""
+check "blank inside one argument" 1 "$usage" $'ERROR: Unknown command \'pcsc tavi\'.\n' -- "pcsc tavi"
+check "quote inside an argument" 1 "$usage" $'ERROR: Unknown command \'pc"sc\'.\n' -- 'pc"sc'
+check "wildcard as typed" 1 "$usage" $'ERROR: Unknown command \'p*\'.\n' -- 'p*'
+check "backslashes" 1 "$usage" $'ERROR: Unknown command \'a\\\\b\\\'.\n' -- 'a\\b\'
+check "Latin-1 letter" 1 "$usage" $'ERROR: Unknown command \'pcs\xe7\'.\n' -- $'pcs\xc3\xa7'
+check "letter above 255" 1 "$usage" $'ERROR: Unknown command \'p?c\'.\n' -- $'p\xe4\xb8\xadc'
+
+if [ -n "$emulator" ]; then
+  # In a bare Wine prefix there is no reader.
+  check "pcsc, no reader" 0 $'0 device(s) found.\n' "" -- pcsc
+  check "TAVI, no reader" 0 $'0 device(s) found.\n' "" -- TAVI
+else
+  # The native program simulates one reader whose driver starts with PC/SC.
+  path='\\?\root#drvflip_sim#0000#{c4414883-6b5b-44c2-b888-7d04fe8505d2}'
+  head=$'1 device(s) found.\nOpen \''"$path"$'\'.\n\n\nDriver API version: 1.0\nDriver file version: 2.3.0.17\n'
+  check "pcsc" 0 "$head"$'\nCurrently activated driver type: PCSC\n' "" -- pcsc
+  check "Tavi" 0 "$head"$'\nCurrently activated driver type: TAVI\n' "" -- Tavi
+fi
+
+# Both streams into one file: standard output's text comes first.
+if [ -n "$emulator" ]; then
+  setsid -w "$emulator" "$exe" -x </dev/null >"$work/both" 2>&1
+else
+  setsid -w "$exe" -x </dev/null >"$work/both" 2>&1
+fi
+if cmp -s "$work/both" <(crlf "$usage"$'ERROR: Unrecognized option \'-x\'.\n'); then
+  passed=$((passed + 1))
+else
+  echo "FAIL one file for both streams:"; od -c "$work/both" | tail -5; failures=$((failures + 1))
+fi
+
+echo "$passed passed, $failures failed"
+[ "$failures" = 0 ]

@@ -1,0 +1,49 @@
+// A whole simulated machine for one test: the simulated system (readers and
+// their switch drivers), the simulated console, and the program run on them.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "app/switch_run.h"
+#include "console/console.h"
+#include "platform/sim/sim_console.h"
+#include "platform/sim/sim_system.h"
+
+namespace drvflip::testing {
+
+// Text as Console writes it: each line feed as CR LF.
+inline std::string Crlf(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+inline const std::wstring kPath0 = L"\\\\?\\usb#vid_0c4b&pid_0500#0001#{c4414883-6b5b-44c2-b888-7d04fe8505d2}";
+inline const std::wstring kPath1 = L"\\\\?\\usb#vid_0c4b&pid_0500#0002#{c4414883-6b5b-44c2-b888-7d04fe8505d2}";
+
+struct Machine {
+  sim::SimSystem system;
+  sim::SimConsole console;
+  platform::Platform os{system, system, console};
+
+  // Runs the program with these arguments (the program's name comes first);
+  // the console is written out when the run ends, as at process exit.
+  int Run(std::initializer_list<std::wstring> args) {
+    std::vector<std::wstring> all{L"drvflip.exe"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& arg : all) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    console::Console out(console);
+    return app::RunProgram(os, out, static_cast<int>(all.size()), argv.data());
+  }
+};
+
+}  // namespace drvflip::testing

@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/switch_run.h"
+#include "harness.h"
+
+namespace drvflip::testing {
+namespace {
+
+const std::string kUsage = Crlf(
+    "\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n"
+    "   pcsc\t\tLoad the PC/SC driver.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n\n"
+    "\nPress any key to continue\n");
+
+struct UsageCase {
+  const char* name;
+  std::vector<std::wstring> args;
+  std::string err;  // the one error line before the usage, or none
+};
+
+TEST(CommandLine, EveryCallWithoutACommandShowsUsageAndWaits) {
+  const std::wstring longArg(32000, L'q');
+  const std::wstring wideArg = std::wstring(L"p") + wchar_t(0x4E2D) + L"c";
+  const std::vector<UsageCase> cases = {
+      {"no argument", {}, ""},
+      {"two commands", {L"pcsc", L"tavi"}, ""},
+      {"three arguments", {L"pcsc", L"-x", L"zz"}, ""},
+      {"lone dash", {L"-"}, "ERROR: Missing value for option '-'.\n"},
+      {"lone slash", {L"/"}, "ERROR: Missing value for option '/'.\n"},
+      {"unknown option", {L"-x"}, "ERROR: Unrecognized option '-x'.\n"},
+      {"unknown slash option", {L"/pcsc"}, "ERROR: Unrecognized option '/pcsc'.\n"},
+      {"double dash", {L"--help"}, "ERROR: Unrecognized option '--help'.\n"},
+      {"-?", {L"-?"}, ""},
+      {"/?", {L"/?"}, ""},
+      {"/H", {L"/H"}, ""},
+      {"-h", {L"-h"}, ""},
+      {"-help", {L"-help"}, ""},
+      {"-hx", {L"-hx"}, ""},
+      {"near command", {L"tavix"}, "ERROR: Unknown command 'tavix'.\n"},
+      {"prefix of a command", {L"pcs"}, "ERROR: Unknown command 'pcs'.\n"},
+      {"empty argument", {L""}, "ERROR: Unknown command ''.\n"},
+      {"one quoted argument with a blank", {L"pcsc tavi"}, "ERROR: Unknown command 'pcsc tavi'.\n"},
+      {"wildcard as typed", {L"p*"}, "ERROR: Unknown command 'p*'.\n"},
+      {"leading blank", {L" pcsc"}, "ERROR: Unknown command ' pcsc'.\n"},
+      {"non-ASCII letter", {wideArg}, "ERROR: Unknown command 'p?c'.\n"},
+      {"Latin-1 letter is its own byte", {L"pcs\u00E7"}, "ERROR: Unknown command 'pcs\xE7'.\n"},
+      {"very long argument", {longArg}, "ERROR: Unknown command '" + std::string(32000, 'q') + "'.\n"},
+  };
+  for (const UsageCase& c : cases) {
+    Machine m;
+    m.console.hasConsoleInput = true;
+    m.console.events = {{platform::InputEvent::Kind::Key, true, 0x41, L'a'}};
+    int status = -1;
+    switch (c.args.size()) {
+      case 0: status = m.Run({}); break;
+      case 1: status = m.Run({c.args[0]}); break;
+      case 2: status = m.Run({c.args[0], c.args[1]}); break;
+      default: status = m.Run({c.args[0], c.args[1], c.args[2]}); break;
+    }
+    EXPECT_EQ(status, 1) << c.name;
+    EXPECT_EQ(m.console.out, kUsage) << c.name;
+    EXPECT_EQ(m.console.err, Crlf(c.err)) << c.name;
+    EXPECT_EQ(m.console.reads, 1U) << c.name << ": one key read";
+    EXPECT_EQ(m.system.Calls().size(), 0U) << c.name << ": no reader is looked for";
+  }
+}
+
+TEST(CommandLine, CommandWordsInAnyCaseAreParsedToTheCanonicalName) {
+  struct Case {
+    const wchar_t* typed;
+    app::CommandId id;
+    std::wstring name;
+  };
+  for (const Case& c : {Case{L"pcsc", app::kCommandPcsc, L"pcsc"}, Case{L"PCSC", app::kCommandPcsc, L"pcsc"},
+                        Case{L"pCsC", app::kCommandPcsc, L"pcsc"}, Case{L"tavi", app::kCommandTavi, L"tavi"},
+                        Case{L"Tavi", app::kCommandTavi, L"tavi"}, Case{L"TAVI", app::kCommandTavi, L"tavi"}}) {
+    sim::SimConsole io;
+    console::Console console(io);
+    const wchar_t* argv[] = {L"drvflip", c.typed, nullptr};  // NOLINT(*-avoid-c-arrays)
+    app::CommandState state;
+    ASSERT_TRUE(app::ParseCommandLine(console, 2, argv, &state)) << c.typed;
+    EXPECT_EQ(state.id, c.id);
+    EXPECT_EQ(std::wstring(state.name.data()), c.name);
+    EXPECT_EQ(state.name.back(), L'\0');
+  }
+}
+
+TEST(CommandLine, OnlyAsciiLettersFold) {
+  // U+0130 and U+212A fold to 'i' and 'k' in some locales; here they are no letters of a command.
+  for (const wchar_t* typed : {L"tav\u0130", L"pcsc\t", L"pcsc\u0000x"}) {
+    sim::SimConsole io;
+    console::Console console(io);
+    const wchar_t* argv[] = {L"drvflip", typed, nullptr};  // NOLINT(*-avoid-c-arrays)
+    app::CommandState state;
+    const bool parsed = app::ParseCommandLine(console, 2, argv, &state);
+    EXPECT_EQ(parsed, std::wstring(typed) == L"pcsc") << "only an embedded NUL ends the word early";
+  }
+}
+
+TEST(CommandLine, ACommandRunsTheSwitchAndDoesNotWait) {
+  for (const wchar_t* word : {L"pcsc", L"TAVI"}) {
+    Machine m;
+    m.console.hasConsoleInput = true;
+    EXPECT_EQ(m.Run({word}), 0);
+    EXPECT_EQ(m.console.out, Crlf("0 device(s) found.\n"));
+    EXPECT_EQ(m.console.err, "");
+    EXPECT_EQ(m.console.waitsStarted, 0U);
+  }
+}
+
+TEST(CommandLine, UsageWithoutAConsoleStillEndsWithStatus1) {
+  Machine m;  // no console input device: the wait returns at once
+  EXPECT_EQ(m.Run({L"-?"}), 1);
+  EXPECT_EQ(m.console.out, kUsage);
+  EXPECT_EQ(m.console.waitsStarted, 1U);
+  EXPECT_EQ(m.console.reads, 0U);
+}
+
+}  // namespace
+}  // namespace drvflip::testing
