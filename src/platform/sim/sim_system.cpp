@@ -421,8 +421,8 @@ void SimSystem::Free(void* block) {
     return;
   }
   blocks_.erase(it);
-  std::free(block);  // NOLINT(*-no-malloc)
   Record(Call::Free, 0, block, true);
+  std::free(block);  // NOLINT(*-no-malloc)
 }
 
 }  // namespace drvflip::sim

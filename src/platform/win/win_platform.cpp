@@ -7,6 +7,9 @@
 #include <windows.h>
 #include <setupapi.h>
 // clang-format on
+// The seam's names are the calls' own; these are <windows.h>'s A/W macros.
+#undef CreateFile
+#undef CreateEvent
 
 #include <cstddef>
 
