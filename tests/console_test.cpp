@@ -36,7 +36,8 @@ struct FormatCase {
 };
 
 TEST(ConsoleFormat, ConversionsAndEncoding) {
-  const std::wstring wide = std::wstring(L"a") + wchar_t(0x100) + L"b" + wchar_t(0xFF) + wchar_t(0x7F);
+  const std::wstring wide =
+      std::wstring(L"a") + wchar_t(0x100) + L"b" + wchar_t(0xFF) + wchar_t(0x7F);
   const std::wstring pair = std::wstring(L"<") + wchar_t(0xD83D) + wchar_t(0xDE00) + L">";
   const std::vector<FormatCase> cases = {
       {"count line", L"%d device(s) found.\n", {3}, "3 device(s) found.\r\n"},
@@ -52,7 +53,12 @@ TEST(ConsoleFormat, ConversionsAndEncoding) {
       {"string", L"Open '%s'.\n", {L"\\\\?\\x"}, "Open '\\\\?\\x'.\r\n"},
       {"empty string", L"'%s'", {L""}, "''"},
       {"above 255 becomes ?", L"%s", {wide.c_str()}, "a?b\xFF\x7F"},
-      {"surrogate pair is one character", L"%s", {pair.c_str()}, sizeof(wchar_t) == 2 ? "<?>" : "<?" "?>"},
+      {"surrogate pair is one character",
+       L"%s",
+       {pair.c_str()},
+       sizeof(wchar_t) == 2 ? "<?>"
+                            : "<?"
+                              "?>"},
       {"line feed inside an argument", L"[%s]", {L"a\nb"}, "[a\r\nb]"},
       {"tabs and blank lines", L"\n\n\ta\t\n", {}, "\r\n\r\n\ta\t\r\n"},
       {"no final newline", L"ERROR: Buffer to small.", {}, "ERROR: Buffer to small."},
@@ -133,7 +139,9 @@ TEST(ConsoleOutput, FullBufferIsWrittenIn4096ByteBlocks) {
 InputEvent Key(wchar_t character, std::uint16_t vk = 0, bool down = true) {
   return {InputEvent::Kind::Key, down, vk, character};
 }
-InputEvent Other(InputEvent::Kind kind) { return {kind, true, 0, 0}; }
+InputEvent Other(InputEvent::Kind kind) {
+  return {kind, true, 0, 0};
+}
 
 TEST(KeyWait, WhichEventsEndTheWait) {
   struct Case {

@@ -75,39 +75,60 @@ TEST(GetInterfacePath, EveryOutcome) {
     };
   };
   const auto fetchError = [](const char* code) {
-    return std::string("ERROR: SetupDiGetDeviceInterfaceDetail failed to get detailed interface data with error ") + code;
+    return std::string(
+               "ERROR: SetupDiGetDeviceInterfaceDetail failed to get detailed interface data with "
+               "error ") +
+           code;
   };
   const std::vector<LookupCase> cases = {
       {"one reader", one, 0, true, kPath0, ""},
-      {"no reader at index 0", [](sim::SimSystem&) {}, 0, false, L"", "ERROR: No reader found!\r\n"},
+      {"no reader at index 0", [](sim::SimSystem&) {}, 0, false, L"",
+       "ERROR: No reader found!\r\n"},
       {"list ends before index 1: no message", one, 1, false, L"", ""},
       {"negative index: past the list, no message", one, -1, false, L"", ""},
-      {"second reader", [](sim::SimSystem& s) { s.AddReader(kPath0); s.AddReader(kPath1); }, 1, true, kPath1, ""},
+      {"second reader",
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.AddReader(kPath1);
+       },
+       1, true, kPath1, ""},
       {"snapshot refused", failing(Call::GetClassDevs, 5), 0, false, L"",
        "ERROR: SetupDiGetClassDevs failed with error 0x00000005"},
       {"device record refused", failing(Call::EnumDeviceInfo, 0x1F), 0, false, L"",
        "ERROR: SetupDiEnumDeviceInfo failed for device index 0 with error 0x0000001F"},
       {"device record refused at index 1",
-       [](sim::SimSystem& s) { s.AddReader(kPath0); s.AddReader(kPath1); s.FailCall(Call::EnumDeviceInfo, 0xE000020BU); },
-       1, false, L"", "ERROR: SetupDiEnumDeviceInfo failed for device index 1 with error 0xE000020B"},
-      {"no reader interface", withReader([](sim::Reader& r) { r.hasInterface = false; }), 0, false, L"",
-       "ERROR: Device doesn't export the specified interface"},
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.AddReader(kPath1);
+         s.FailCall(Call::EnumDeviceInfo, 0xE000020BU);
+       },
+       1, false, L"",
+       "ERROR: SetupDiEnumDeviceInfo failed for device index 1 with error 0xE000020B"},
+      {"no reader interface", withReader([](sim::Reader& r) { r.hasInterface = false; }), 0, false,
+       L"", "ERROR: Device doesn't export the specified interface"},
       {"interface record refused", failing(Call::EnumDeviceInterfaces, 0xE000020BU), 0, false, L"",
        "ERROR: SetupDiEnumDeviceInterfaces failed with error 0xE000020B"},
       {"size query refused", failing(Call::GetDeviceInterfaceDetail, 5), 0, false, L"",
-       "ERROR: SetupDiGetDeviceInterfaceDetail failed to determine required buffer size with error 0x00000005"},
-      {"size query succeeds", withReader([](sim::Reader& r) { r.sizeQuerySucceeds = true; }), 0, true, kPath0, ""},
+       "ERROR: SetupDiGetDeviceInterfaceDetail failed to determine required buffer size with error "
+       "0x00000005"},
+      {"size query succeeds", withReader([](sim::Reader& r) { r.sizeQuerySucceeds = true; }), 0,
+       true, kPath0, ""},
       {"no memory", failing(Call::Allocate, 8), 0, false, L"", "ERROR: Memory allocation failed."},
-      {"detail refused", failing(Call::GetDeviceInterfaceDetail, 0x57, 2), 0, false, L"", fetchError("0x00000057")},
+      {"detail refused", failing(Call::GetDeviceInterfaceDetail, 0x57, 2), 0, false, L"",
+       fetchError("0x00000057")},
       {"path of 511 characters", [&](sim::SimSystem& s) { s.AddReader(p511); }, 0, true, p511, ""},
-      {"path of 512 characters", [&](sim::SimSystem& s) { s.AddReader(p512); }, 0, false, L"", "ERROR: Buffer to small."},
+      {"path of 512 characters", [&](sim::SimSystem& s) { s.AddReader(p512); }, 0, false, L"",
+       "ERROR: Buffer to small."},
       {"path of 65535 characters", [&](sim::SimSystem& s) { s.AddReader(p65535); }, 0, false, L"",
        "ERROR: Buffer to small."},
       {"empty path", [](sim::SimSystem& s) { s.AddReader(L""); }, 0, true, L"", ""},
-      {"unterminated path of 511", [&](sim::SimSystem& s) { s.AddReader(p511).terminatePath = false; }, 0, true, p511, ""},
-      {"unterminated path of 512", [&](sim::SimSystem& s) { s.AddReader(p512).terminatePath = false; }, 0, false, L"",
+      {"unterminated path of 511",
+       [&](sim::SimSystem& s) { s.AddReader(p511).terminatePath = false; }, 0, true, p511, ""},
+      {"unterminated path of 512",
+       [&](sim::SimSystem& s) { s.AddReader(p512).terminatePath = false; }, 0, false, L"",
        "ERROR: Buffer to small."},
-      {"required size larger than needed", withReader([](sim::Reader& r) { r.requiredSize = 4000; }), 0, true, kPath0, ""},
+      {"required size larger than needed",
+       withReader([](sim::Reader& r) { r.requiredSize = 4000; }), 0, true, kPath0, ""},
   };
   for (const LookupCase& c : cases) {
     Machine m;
@@ -148,7 +169,8 @@ TEST(GetInterfacePath, DetailSizesTooSmallForTheRecordNeverOverrun) {
     }
     EXPECT_FALSE(found) << required;
     EXPECT_EQ(m.console.err,
-              "ERROR: SetupDiGetDeviceInterfaceDetail failed to get detailed interface data with error 0x0000007A")
+              "ERROR: SetupDiGetDeviceInterfaceDetail failed to get detailed interface data with "
+              "error 0x0000007A")
         << required;
     EXPECT_EQ(m.system.Problems(), "") << required;
   }

@@ -23,11 +23,14 @@ TEST(DriverControl, ApiVersionRule) {
       {0x00010002U, true, ""},
       {0x0001FFFFU, true, ""},
       {0x00000005U, false,
-       "ERROR: Driver API version 0.5 not supported. Expected major version = 1, expected minor version >= 0.\r\n"},
+       "ERROR: Driver API version 0.5 not supported. Expected major version = 1, expected minor "
+       "version >= 0.\r\n"},
       {0x00020000U, false,
-       "ERROR: Driver API version 2.0 not supported. Expected major version = 1, expected minor version >= 0.\r\n"},
+       "ERROR: Driver API version 2.0 not supported. Expected major version = 1, expected minor "
+       "version >= 0.\r\n"},
       {0xFFFFFFFFU, false,
-       "ERROR: Driver API version 65535.65535 not supported. Expected major version = 1, expected minor version "
+       "ERROR: Driver API version 65535.65535 not supported. Expected major version = 1, expected "
+       "minor version "
        ">= 0.\r\n"},
   };
   for (const Case& c : cases) {
@@ -36,7 +39,8 @@ TEST(DriverControl, ApiVersionRule) {
       console::Console out(io);
       dc::DriverInfo info;
       info.bytes = {static_cast<std::uint8_t>(c.api), static_cast<std::uint8_t>(c.api >> 8U),
-                    static_cast<std::uint8_t>(c.api >> 16U), static_cast<std::uint8_t>(c.api >> 24U)};
+                    static_cast<std::uint8_t>(c.api >> 16U),
+                    static_cast<std::uint8_t>(c.api >> 24U)};
       EXPECT_EQ(dc::CheckApiVersion(out, info), c.ok) << c.api;
     }
     EXPECT_EQ(io.err, c.err);
@@ -45,7 +49,8 @@ TEST(DriverControl, ApiVersionRule) {
 
 TEST(DriverControl, RecordsAreLittleEndianWords) {
   dc::DriverInfo info;
-  info.bytes = {0x02, 0x00, 0x01, 0x00, 0x07, 0x00, 0x03, 0x00, 0x2A, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF};
+  info.bytes = {0x02, 0x00, 0x01, 0x00, 0x07, 0x00, 0x03, 0x00,
+                0x2A, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(dc::Major(info.ApiVersion()), 1);
   EXPECT_EQ(dc::Minor(info.ApiVersion()), 2);
   EXPECT_EQ(dc::Major(info.FileVersion()), 3);
@@ -80,11 +85,16 @@ struct LengthCase {
 
 TEST(DriverControl, RepliesOfTheWrongLengthAreFailures) {
   const std::vector<LengthCase> cases = {
-      {dc::kCodeGetDriverInfo, 12, "ERROR: GetDriverInfo: bytes returned = 12, bytes expected = 16.\r\n"},
-      {dc::kCodeGetDriverInfo, 0, "ERROR: GetDriverInfo: bytes returned = 0, bytes expected = 16.\r\n"},
-      {dc::kCodeGetDriverInfo, 4096, "ERROR: GetDriverInfo: bytes returned = 4096, bytes expected = 16.\r\n"},
-      {dc::kCodeGetActiveDriver, 2, "ERROR: GetActiveDriver: bytes returned = 2, bytes expected = 4.\r\n"},
-      {dc::kCodeGetActiveDriver, 8, "ERROR: GetActiveDriver: bytes returned = 8, bytes expected = 4.\r\n"},
+      {dc::kCodeGetDriverInfo, 12,
+       "ERROR: GetDriverInfo: bytes returned = 12, bytes expected = 16.\r\n"},
+      {dc::kCodeGetDriverInfo, 0,
+       "ERROR: GetDriverInfo: bytes returned = 0, bytes expected = 16.\r\n"},
+      {dc::kCodeGetDriverInfo, 4096,
+       "ERROR: GetDriverInfo: bytes returned = 4096, bytes expected = 16.\r\n"},
+      {dc::kCodeGetActiveDriver, 2,
+       "ERROR: GetActiveDriver: bytes returned = 2, bytes expected = 4.\r\n"},
+      {dc::kCodeGetActiveDriver, 8,
+       "ERROR: GetActiveDriver: bytes returned = 8, bytes expected = 4.\r\n"},
       {dc::kCodeGetActiveDriver, 0xFFFFFFFFU,
        "ERROR: GetActiveDriver: bytes returned = 4294967295, bytes expected = 4.\r\n"},
   };
@@ -122,7 +132,8 @@ TEST(DriverControl, SetDriverTypeSendsTheTypeAsFourBytes) {
     ASSERT_TRUE(dc::GetActiveDriver(channel, out, &active));
     EXPECT_EQ(active, type);
   }
-  EXPECT_FALSE(dc::SetDriverType(channel, 2)) << "the simulated driver refuses a type it does not know";
+  EXPECT_FALSE(dc::SetDriverType(channel, 2))
+      << "the simulated driver refuses a type it does not know";
 }
 
 }  // namespace

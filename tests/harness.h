@@ -25,8 +25,10 @@ inline std::string Crlf(const std::string& text) {
   return out;
 }
 
-inline const std::wstring kPath0 = L"\\\\?\\usb#vid_0c4b&pid_0500#0001#{c4414883-6b5b-44c2-b888-7d04fe8505d2}";
-inline const std::wstring kPath1 = L"\\\\?\\usb#vid_0c4b&pid_0500#0002#{c4414883-6b5b-44c2-b888-7d04fe8505d2}";
+inline const std::wstring kPath0 =
+    L"\\\\?\\usb#vid_0c4b&pid_0500#0001#{c4414883-6b5b-44c2-b888-7d04fe8505d2}";
+inline const std::wstring kPath1 =
+    L"\\\\?\\usb#vid_0c4b&pid_0500#0002#{c4414883-6b5b-44c2-b888-7d04fe8505d2}";
 
 struct Machine {
   sim::SimSystem system;

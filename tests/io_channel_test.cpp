@@ -54,8 +54,8 @@ TEST(IoChannel, OpensForOverlappedReadWriteWithAnAutoResetEvent) {
     EXPECT_FALSE(m.system.EventsCreated()[0].initialState);
   }
   // Destroying the open channel closed it: the event first, then the device.
-  EXPECT_EQ(CallOrder(m.system), (std::vector<Call>{Call::CreateFile, Call::CreateEvent, Call::CloseHandle,
-                                                    Call::CloseHandle}));
+  EXPECT_EQ(CallOrder(m.system), (std::vector<Call>{Call::CreateFile, Call::CreateEvent,
+                                                    Call::CloseHandle, Call::CloseHandle}));
   EXPECT_EQ(m.system.Calls()[2].handle, m.system.Calls()[1].handle);
   EXPECT_EQ(m.system.Calls()[3].handle, m.system.Calls()[0].handle);
   EXPECT_EQ(m.console.err, "");
@@ -105,8 +105,8 @@ TEST(IoChannel, FailedEventCreationWarnsAndClosesTheDevice) {
   EXPECT_EQ(m.console.err,
             "ERROR: Open: CreateEvent failed with error 0x00000008.\r\n"
             "WARNING: Close: Close event handle failed with error 0x00000006.\r\n");
-  EXPECT_EQ(CallOrder(m.system), (std::vector<Call>{Call::CreateFile, Call::CreateEvent, Call::CloseHandle,
-                                                    Call::CloseHandle}));
+  EXPECT_EQ(CallOrder(m.system), (std::vector<Call>{Call::CreateFile, Call::CreateEvent,
+                                                    Call::CloseHandle, Call::CloseHandle}));
   EXPECT_EQ(m.system.Problems(), "");
 }
 
@@ -115,8 +115,9 @@ TEST(IoChannel, CloseFailuresAreWarningsAndTheChannelEndsClosed) {
     int failingClose;
     std::string err;
   };
-  for (const Case& c : {Case{1, "WARNING: Close: Close event handle failed with error 0x0000001F.\r\n"},
-                        Case{2, "WARNING: Close: Close device handle failed with error 0x0000001F.\r\n"}}) {
+  for (const Case& c :
+       {Case{1, "WARNING: Close: Close event handle failed with error 0x0000001F.\r\n"},
+        Case{2, "WARNING: Close: Close device handle failed with error 0x0000001F.\r\n"}}) {
     Machine m;
     m.system.AddReader(kPath0);
     m.system.FailCall(Call::CloseHandle, 0x1F, c.failingClose);
@@ -148,11 +149,23 @@ TEST(IoChannel, RequestsCompleteAtOnceOrAtTheWait) {
       {"pending without a place for the count", {0, {}, true, 0}, false, true, 0, ""},
       {"at once, short", {0, 12, false, 0}, true, true, 12, ""},
       {"pending, short", {0, 12, true, 0}, true, true, 12, ""},
-      {"refused", {1, {}, false, 0}, true, false, 0,
+      {"refused",
+       {1, {}, false, 0},
+       true,
+       false,
+       0,
        "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\r\n"},
-      {"refused as not supported", {50, {}, false, 0}, true, false, 0,
+      {"refused as not supported",
+       {50, {}, false, 0},
+       true,
+       false,
+       0,
        "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.\r\n"},
-      {"pending, then failed", {0, {}, true, 0x1F}, true, false, 0,
+      {"pending, then failed",
+       {0, {}, true, 0x1F},
+       true,
+       false,
+       0,
        "ERROR: IoctlSync: GetOverlappedResult failed with error = 0x0000001F.\r\n"},
   };
   for (const RequestCase& c : cases) {
@@ -164,10 +177,13 @@ TEST(IoChannel, RequestsCompleteAtOnceOrAtTheWait) {
       ASSERT_TRUE(channel.Open(kPath0.c_str()));
       std::array<std::uint8_t, 16> info{};
       std::uint32_t count = 0;
-      EXPECT_EQ(channel.IoctlSync(kInfo, nullptr, 0, info.data(), 16, c.givePlace ? &count : nullptr), c.ok)
+      EXPECT_EQ(
+          channel.IoctlSync(kInfo, nullptr, 0, info.data(), 16, c.givePlace ? &count : nullptr),
+          c.ok)
           << c.name;
       EXPECT_EQ(count, c.count) << c.name;
-      EXPECT_EQ(m.system.CountCalls(Call::GetOverlappedResult), c.reply.pending ? 1U : 0U) << c.name;
+      EXPECT_EQ(m.system.CountCalls(Call::GetOverlappedResult), c.reply.pending ? 1U : 0U)
+          << c.name;
       // The channel goes on serving requests after each outcome.
       m.system.ReaderAt(0).driver.replies.clear();
       EXPECT_TRUE(channel.IoctlSync(kInfo, nullptr, 0, info.data(), 16, &count)) << c.name;
@@ -188,7 +204,8 @@ TEST(IoChannel, AFailedWaitCallIsReported) {
     std::array<std::uint8_t, 16> info{};
     EXPECT_FALSE(channel.IoctlSync(kInfo, nullptr, 0, info.data(), 16, nullptr));
   }
-  EXPECT_EQ(m.console.err, "ERROR: IoctlSync: GetOverlappedResult failed with error = 0x00000006.\r\n");
+  EXPECT_EQ(m.console.err,
+            "ERROR: IoctlSync: GetOverlappedResult failed with error = 0x00000006.\r\n");
   EXPECT_EQ(m.system.Problems(), "");
 }
 

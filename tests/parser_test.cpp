@@ -46,7 +46,9 @@ TEST(CommandLine, EveryCallWithoutACommandShowsUsageAndWaits) {
       {"leading blank", {L" pcsc"}, "ERROR: Unknown command ' pcsc'.\n"},
       {"non-ASCII letter", {wideArg}, "ERROR: Unknown command 'p?c'.\n"},
       {"Latin-1 letter is its own byte", {L"pcs\u00E7"}, "ERROR: Unknown command 'pcs\xE7'.\n"},
-      {"very long argument", {longArg}, "ERROR: Unknown command '" + std::string(32000, 'q') + "'.\n"},
+      {"very long argument",
+       {longArg},
+       "ERROR: Unknown command '" + std::string(32000, 'q') + "'.\n"},
   };
   for (const UsageCase& c : cases) {
     Machine m;
@@ -73,9 +75,10 @@ TEST(CommandLine, CommandWordsInAnyCaseAreParsedToTheCanonicalName) {
     app::CommandId id;
     std::wstring name;
   };
-  for (const Case& c : {Case{L"pcsc", app::kCommandPcsc, L"pcsc"}, Case{L"PCSC", app::kCommandPcsc, L"pcsc"},
-                        Case{L"pCsC", app::kCommandPcsc, L"pcsc"}, Case{L"tavi", app::kCommandTavi, L"tavi"},
-                        Case{L"Tavi", app::kCommandTavi, L"tavi"}, Case{L"TAVI", app::kCommandTavi, L"tavi"}}) {
+  for (const Case& c :
+       {Case{L"pcsc", app::kCommandPcsc, L"pcsc"}, Case{L"PCSC", app::kCommandPcsc, L"pcsc"},
+        Case{L"pCsC", app::kCommandPcsc, L"pcsc"}, Case{L"tavi", app::kCommandTavi, L"tavi"},
+        Case{L"Tavi", app::kCommandTavi, L"tavi"}, Case{L"TAVI", app::kCommandTavi, L"tavi"}}) {
     sim::SimConsole io;
     console::Console console(io);
     const wchar_t* argv[] = {L"drvflip", c.typed, nullptr};  // NOLINT(*-avoid-c-arrays)

@@ -22,9 +22,7 @@ using platform::InputEvent;
 
 class Pty : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(::openpty(&master_, &slave_, name_, nullptr, nullptr), 0);
-  }
+  void SetUp() override { ASSERT_EQ(::openpty(&master_, &slave_, name_, nullptr, nullptr), 0); }
   void TearDown() override {
     ::close(master_);
     ::close(slave_);

@@ -20,7 +20,9 @@ constexpr std::uint32_t kInfo = dc::kCodeGetDriverInfo;
 constexpr std::uint32_t kSet = dc::kCodeSetDriverType;
 constexpr std::uint32_t kActive = dc::kCodeGetActiveDriver;
 
-std::string Narrow(const std::wstring& text) { return {text.begin(), text.end()}; }
+std::string Narrow(const std::wstring& text) {
+  return {text.begin(), text.end()};
+}
 
 std::string Head(const std::wstring& path, int count = 1) {
   return std::to_string(count) + " device(s) found.\n" + "Open '" + Narrow(path) + "'.\n";
@@ -37,9 +39,15 @@ struct Scenario {
   std::vector<std::uint32_t> codes;  // every request sent, in order
 };
 
-sim::Reply Refuse(std::uint32_t error) { return {error, {}, false, 0}; }
-sim::Reply Bytes(std::uint32_t count) { return {0, count, false, 0}; }
-sim::Reply Pending() { return {0, {}, true, 0}; }
+sim::Reply Refuse(std::uint32_t error) {
+  return {error, {}, false, 0};
+}
+sim::Reply Bytes(std::uint32_t count) {
+  return {0, count, false, 0};
+}
+sim::Reply Pending() {
+  return {0, {}, true, 0};
+}
 
 TEST(SwitchRun, Scenarios) {
   const auto one = [](std::function<void(sim::Reader&)> f) {
@@ -51,94 +59,217 @@ TEST(SwitchRun, Scenarios) {
   const auto api = [&](std::uint32_t version) {
     return one([=](sim::Reader& reader) { reader.driver.apiVersion = version; });
   };
-  const std::string unsupported = " not supported. Expected major version = 1, expected minor version >= 0.\n";
+  const std::string unsupported =
+      " not supported. Expected major version = 1, expected minor version >= 0.\n";
   const std::vector<Scenario> scenarios = {
-      {"pcsc on one reader", one([](sim::Reader&) {}), L"pcsc", 0,
-       Head(kPath0) + kVersions + "\nCurrently activated driver type: PCSC\n", "", {kInfo, kSet, kActive}},
-      {"tavi on one reader", one([](sim::Reader&) {}), L"tavi", 0,
-       Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n", "", {kInfo, kSet, kActive}},
+      {"pcsc on one reader",
+       one([](sim::Reader&) {}),
+       L"pcsc",
+       0,
+       Head(kPath0) + kVersions + "\nCurrently activated driver type: PCSC\n",
+       "",
+       {kInfo, kSet, kActive}},
+      {"tavi on one reader",
+       one([](sim::Reader&) {}),
+       L"tavi",
+       0,
+       Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n",
+       "",
+       {kInfo, kSet, kActive}},
       {"no reader", [](sim::SimSystem&) {}, L"pcsc", 0, "0 device(s) found.\n", "", {}},
-      {"no device list", [](sim::SimSystem& s) { s.AddReader(kPath0); s.FailCall(Call::GetClassDevs, 5); }, L"pcsc", 0,
-       "-1 device(s) found.\n", "ERROR: CountReaders: the list of present devices could not be obtained.\n", {}},
+      {"no device list",
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.FailCall(Call::GetClassDevs, 5);
+       },
+       L"pcsc",
+       0,
+       "-1 device(s) found.\n",
+       "ERROR: CountReaders: the list of present devices could not be obtained.\n",
+       {}},
       {"first path lookup fails, the second reader is switched",
        [](sim::SimSystem& s) {
          s.AddReader(kPath0).hasInterface = false;
          s.AddReader(kPath1);
        },
-       L"tavi", 0,
+       L"tavi",
+       0,
        "2 device(s) found.\nERROR: Not found.\nOpen '" + Narrow(kPath1) + "'.\n" + kVersions +
            "\nCurrently activated driver type: TAVI\n",
-       "ERROR: Device doesn't export the specified interface", {kInfo, kSet, kActive}},
+       "ERROR: Device doesn't export the specified interface",
+       {kInfo, kSet, kActive}},
       {"no path at all",
        [](sim::SimSystem& s) {
          s.AddReader(kPath0).hasInterface = false;
          s.AddReader(kPath1).leavesAtSnapshot = 1;
        },
-       L"pcsc", 0, "2 device(s) found.\nERROR: Not found.\nERROR: Not found.\n",
-       "ERROR: Device doesn't export the specified interface", {}},
-      {"two good readers: only the first", [](sim::SimSystem& s) { s.AddReader(kPath0); s.AddReader(kPath1); },
-       L"pcsc", 0, Head(kPath0, 2) + kVersions + "\nCurrently activated driver type: PCSC\n", "",
+       L"pcsc",
+       0,
+       "2 device(s) found.\nERROR: Not found.\nERROR: Not found.\n",
+       "ERROR: Device doesn't export the specified interface",
+       {}},
+      {"two good readers: only the first",
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.AddReader(kPath1);
+       },
+       L"pcsc",
+       0,
+       Head(kPath0, 2) + kVersions + "\nCurrently activated driver type: PCSC\n",
+       "",
        {kInfo, kSet, kActive}},
-      {"API 2.0 refused", api(0x00020000U), L"pcsc", 1,
+      {"API 2.0 refused",
+       api(0x00020000U),
+       L"pcsc",
+       1,
        Head(kPath0) + "\n\nDriver API version: 2.0\nDriver file version: 2.3.0.17\n",
-       "ERROR: Driver API version 2.0" + unsupported, {kInfo}},
-      {"API 0.5 refused", api(0x00000005U), L"tavi", 1,
+       "ERROR: Driver API version 2.0" + unsupported,
+       {kInfo}},
+      {"API 0.5 refused",
+       api(0x00000005U),
+       L"tavi",
+       1,
        Head(kPath0) + "\n\nDriver API version: 0.5\nDriver file version: 2.3.0.17\n",
-       "ERROR: Driver API version 0.5" + unsupported, {kInfo}},
+       "ERROR: Driver API version 0.5" + unsupported,
+       {kInfo}},
       {"API 1.2, file 3.7, build 42",
        one([](sim::Reader& r) {
          r.driver.apiVersion = 0x00010002U;
          r.driver.fileVersion = 0x00030007U;
          r.driver.buildNumber = 42;
        }),
-       L"pcsc", 0,
+       L"pcsc",
+       0,
        Head(kPath0) + "\n\nDriver API version: 1.2\nDriver file version: 3.7.0.42\n" +
            "\nCurrently activated driver type: PCSC\n",
-       "", {kInfo, kSet, kActive}},
+       "",
+       {kInfo, kSet, kActive}},
       {"build number of 2^31 prints negative",
        one([](sim::Reader& r) {
          r.driver.fileVersion = 0xFFFF0000U;
          r.driver.buildNumber = 0x80000000U;
        }),
-       L"pcsc", 0,
+       L"pcsc",
+       0,
        Head(kPath0) + "\n\nDriver API version: 1.0\nDriver file version: 65535.0.0.-2147483648\n" +
            "\nCurrently activated driver type: PCSC\n",
-       "", {kInfo, kSet, kActive}},
-      {"version reply of 12 bytes", reply(kInfo, Bytes(12)), L"pcsc", 1, Head(kPath0),
-       "ERROR: GetDriverInfo: bytes returned = 12, bytes expected = 16.\n", {kInfo}},
-      {"version reply of 0 bytes", reply(kInfo, Bytes(0)), L"pcsc", 1, Head(kPath0),
-       "ERROR: GetDriverInfo: bytes returned = 0, bytes expected = 16.\n", {kInfo}},
-      {"version request refused", reply(kInfo, Refuse(1)), L"pcsc", 1, Head(kPath0),
-       "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\n", {kInfo}},
-      {"SetDriverType refused", reply(kSet, Refuse(1)), L"tavi", 1, Head(kPath0) + kVersions,
-       "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\n", {kInfo, kSet}},
-      {"GetActiveDriver refused", reply(kActive, Refuse(50)), L"tavi", 0, Head(kPath0) + kVersions,
-       "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.\n", {kInfo, kSet, kActive}},
-      {"GetActiveDriver short", reply(kActive, Bytes(2)), L"tavi", 0, Head(kPath0) + kVersions,
-       "ERROR: GetActiveDriver: bytes returned = 2, bytes expected = 4.\n", {kInfo, kSet, kActive}},
-      {"active type 7 is unknown", one([](sim::Reader& r) { r.driver.reportedType = 7; }), L"pcsc", 0,
-       Head(kPath0) + kVersions + "\nCurrently activated driver type: unknown\n", "", {kInfo, kSet, kActive}},
-      {"active type is printed as reported, not compared", one([](sim::Reader& r) { r.driver.reportedType = 1; }),
-       L"pcsc", 0, Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n", "", {kInfo, kSet, kActive}},
-      {"version request pending", reply(kInfo, Pending()), L"pcsc", 0,
-       Head(kPath0) + kVersions + "\nCurrently activated driver type: PCSC\n", "", {kInfo, kSet, kActive}},
-      {"set pending", reply(kSet, Pending()), L"tavi", 0,
-       Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n", "", {kInfo, kSet, kActive}},
-      {"readback pending", reply(kActive, Pending()), L"tavi", 0,
-       Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n", "", {kInfo, kSet, kActive}},
-      {"set pending, then failed", reply(kSet, sim::Reply{0, {}, true, 0x1F}), L"tavi", 1, Head(kPath0) + kVersions,
-       "ERROR: IoctlSync: GetOverlappedResult failed with error = 0x0000001F.\n", {kInfo, kSet}},
-      {"open fails", [](sim::SimSystem& s) { s.AddReader(kPath0); s.FailCall(Call::CreateFile, 5); }, L"pcsc", 1,
-       Head(kPath0), "ERROR: Open: CreateFile failed with error 0x00000005.\n", {}},
-      {"event creation fails", [](sim::SimSystem& s) { s.AddReader(kPath0); s.FailCall(Call::CreateEvent, 8); },
-       L"pcsc", 1, Head(kPath0),
+       "",
+       {kInfo, kSet, kActive}},
+      {"version reply of 12 bytes",
+       reply(kInfo, Bytes(12)),
+       L"pcsc",
+       1,
+       Head(kPath0),
+       "ERROR: GetDriverInfo: bytes returned = 12, bytes expected = 16.\n",
+       {kInfo}},
+      {"version reply of 0 bytes",
+       reply(kInfo, Bytes(0)),
+       L"pcsc",
+       1,
+       Head(kPath0),
+       "ERROR: GetDriverInfo: bytes returned = 0, bytes expected = 16.\n",
+       {kInfo}},
+      {"version request refused",
+       reply(kInfo, Refuse(1)),
+       L"pcsc",
+       1,
+       Head(kPath0),
+       "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\n",
+       {kInfo}},
+      {"SetDriverType refused",
+       reply(kSet, Refuse(1)),
+       L"tavi",
+       1,
+       Head(kPath0) + kVersions,
+       "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\n",
+       {kInfo, kSet}},
+      {"GetActiveDriver refused",
+       reply(kActive, Refuse(50)),
+       L"tavi",
+       0,
+       Head(kPath0) + kVersions,
+       "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.\n",
+       {kInfo, kSet, kActive}},
+      {"GetActiveDriver short",
+       reply(kActive, Bytes(2)),
+       L"tavi",
+       0,
+       Head(kPath0) + kVersions,
+       "ERROR: GetActiveDriver: bytes returned = 2, bytes expected = 4.\n",
+       {kInfo, kSet, kActive}},
+      {"active type 7 is unknown",
+       one([](sim::Reader& r) { r.driver.reportedType = 7; }),
+       L"pcsc",
+       0,
+       Head(kPath0) + kVersions + "\nCurrently activated driver type: unknown\n",
+       "",
+       {kInfo, kSet, kActive}},
+      {"active type is printed as reported, not compared",
+       one([](sim::Reader& r) { r.driver.reportedType = 1; }),
+       L"pcsc",
+       0,
+       Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n",
+       "",
+       {kInfo, kSet, kActive}},
+      {"version request pending",
+       reply(kInfo, Pending()),
+       L"pcsc",
+       0,
+       Head(kPath0) + kVersions + "\nCurrently activated driver type: PCSC\n",
+       "",
+       {kInfo, kSet, kActive}},
+      {"set pending",
+       reply(kSet, Pending()),
+       L"tavi",
+       0,
+       Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n",
+       "",
+       {kInfo, kSet, kActive}},
+      {"readback pending",
+       reply(kActive, Pending()),
+       L"tavi",
+       0,
+       Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n",
+       "",
+       {kInfo, kSet, kActive}},
+      {"set pending, then failed",
+       reply(kSet, sim::Reply{0, {}, true, 0x1F}),
+       L"tavi",
+       1,
+       Head(kPath0) + kVersions,
+       "ERROR: IoctlSync: GetOverlappedResult failed with error = 0x0000001F.\n",
+       {kInfo, kSet}},
+      {"open fails",
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.FailCall(Call::CreateFile, 5);
+       },
+       L"pcsc",
+       1,
+       Head(kPath0),
+       "ERROR: Open: CreateFile failed with error 0x00000005.\n",
+       {}},
+      {"event creation fails",
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.FailCall(Call::CreateEvent, 8);
+       },
+       L"pcsc",
+       1,
+       Head(kPath0),
        "ERROR: Open: CreateEvent failed with error 0x00000008.\n"
        "WARNING: Close: Close event handle failed with error 0x00000006.\n",
        {}},
       {"closing fails after a switch",
-       [](sim::SimSystem& s) { s.AddReader(kPath0); s.FailCall(Call::CloseHandle, 6, 2); }, L"pcsc", 0,
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.FailCall(Call::CloseHandle, 6, 2);
+       },
+       L"pcsc",
+       0,
        Head(kPath0) + kVersions + "\nCurrently activated driver type: PCSC\n",
-       "WARNING: Close: Close device handle failed with error 0x00000006.\n", {kInfo, kSet, kActive}},
+       "WARNING: Close: Close device handle failed with error 0x00000006.\n",
+       {kInfo, kSet, kActive}},
   };
   for (const Scenario& s : scenarios) {
     Machine m;

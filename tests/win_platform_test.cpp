@@ -48,10 +48,12 @@ TEST(WindowsSide, OpeningAMissingDeviceFails) {
   {
     console::Console out(m.console);
     reader::IoChannel channel(m.kernel, out);
-    EXPECT_FALSE(channel.Open(L"\\\\?\\root#drvflip_none#0000#{c4414883-6b5b-44c2-b888-7d04fe8505d2}"));
+    EXPECT_FALSE(
+        channel.Open(L"\\\\?\\root#drvflip_none#0000#{c4414883-6b5b-44c2-b888-7d04fe8505d2}"));
     EXPECT_FALSE(channel.IsOpen());
   }
-  EXPECT_EQ(m.console.err.rfind("ERROR: Open: CreateFile failed with error 0x0000000", 0), 0U) << m.console.err;
+  EXPECT_EQ(m.console.err.rfind("ERROR: Open: CreateFile failed with error 0x0000000", 0), 0U)
+      << m.console.err;
 }
 
 TEST(WindowsSide, HeapBlocksAndEvents) {

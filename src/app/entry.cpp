@@ -1,5 +1,6 @@
 // The entry: argument parsing, the usage path and the hand-over to the
 // switch run.
+#include <algorithm>
 #include <cstddef>
 
 #include "app/switch_run.h"
@@ -16,7 +17,9 @@ struct CommandRow {
 
 constexpr std::array<CommandRow, 2> kCommands{{{L"tavi", kCommandTavi}, {L"pcsc", kCommandPcsc}}};
 
-constexpr wchar_t FoldAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c; }
+constexpr wchar_t FoldAscii(wchar_t c) {
+  return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
+}
 
 // Compares case-insensitively, folding only A-Z to a-z.
 bool SameWord(const wchar_t* typed, const wchar_t* canonical) {
@@ -48,12 +51,12 @@ bool ParseCommandLine(console::Console& console, int argc, const wchar_t* const*
     }
     return false;
   }
-  for (const CommandRow& row : kCommands) {
-    if (SameWord(arg, row.word)) {
-      command->id = row.id;
-      StoreName(command, row.word);
-      return true;
-    }
+  const auto* row = std::find_if(kCommands.begin(), kCommands.end(),
+                                 [arg](const CommandRow& r) { return SameWord(arg, r.word); });
+  if (row != kCommands.end()) {
+    command->id = row->id;
+    StoreName(command, row->word);
+    return true;
   }
   console.Print(Stream::Err, L"ERROR: Unknown command '%s'.\n", arg);
   return false;

@@ -2,6 +2,8 @@
 // against a simulated system with one reader whose switch driver starts with
 // the PC/SC driver active; the console is the real terminal. Arguments are
 // decoded from UTF-8 (a byte outside a valid sequence stands for itself).
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,7 +18,8 @@ int main(int argc, char** argv) {
   for (int i = 0; i < argc; ++i) args.push_back(drvflip::app::DecodeArgument(argv[i]));  // NOLINT
   std::vector<const wchar_t*> wideArgv;
   wideArgv.reserve(args.size() + 1);
-  for (const std::wstring& arg : args) wideArgv.push_back(arg.c_str());
+  std::transform(args.begin(), args.end(), std::back_inserter(wideArgv),
+                 [](const std::wstring& arg) { return arg.c_str(); });
   wideArgv.push_back(nullptr);
 
   drvflip::sim::SimSystem system;

@@ -4,6 +4,7 @@
 #include "platform/win/win_platform.h"
 
 int wmain(int argc, wchar_t** argv) {
+  // cppcheck-suppress unassignedVariable
   drvflip::platform::WinDeviceSetup setup;
   drvflip::platform::WinKernel kernel;
   drvflip::platform::WinConsoleIo consoleIo;

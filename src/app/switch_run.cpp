@@ -36,7 +36,8 @@ int SwitchReader(platform::Platform& os, console::Console& console, const Comman
 
   dc::DriverType active = 0;
   if (dc::GetActiveDriver(channel, console, &active)) {
-    console.Print(Stream::Out, L"\nCurrently activated driver type: %s\n", dc::DriverTypeName(active));
+    console.Print(Stream::Out, L"\nCurrently activated driver type: %s\n",
+                  dc::DriverTypeName(active));
   }
   return kExitSuccess;
 }
@@ -48,7 +49,8 @@ int SwitchRun(platform::Platform& os, console::Console& console, const CommandSt
   const std::int32_t count = reader::CountReaders(os.setup);
   console.Print(Stream::Out, L"%d device(s) found.\n", count);
   if (count < 0) {
-    console.Print(Stream::Err, L"ERROR: CountReaders: the list of present devices could not be obtained.\n");
+    console.Print(Stream::Err,
+                  L"ERROR: CountReaders: the list of present devices could not be obtained.\n");
   }
   for (std::int32_t index = 0; index < count; ++index) {
     if (!reader::GetInterfacePath(os, console, &path, index)) {

@@ -39,7 +39,8 @@ std::wstring DecodeArgument(std::string_view bytes) {
         code = (code << 6U) | (next & 0x3FU);
       }
     }
-    if (extra > 0 && valid && code >= least && code <= 0x10FFFFU && (code < 0xD800U || code > 0xDFFFU)) {
+    if (extra > 0 && valid && code >= least && code <= 0x10FFFFU &&
+        (code < 0xD800U || code > 0xDFFFU)) {
       text.push_back(static_cast<wchar_t>(code));
       i += extra + 1;
     } else {

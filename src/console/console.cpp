@@ -1,9 +1,16 @@
 #include "console/console.h"
 
+#include <algorithm>
+
 namespace drvflip::console {
 namespace {
 
 using platform::InputEvent;
+
+// A character's code, whatever the signedness of wchar_t.
+constexpr std::uint32_t CodeOf(wchar_t c) {
+  return static_cast<std::make_unsigned_t<wchar_t>>(c);
+}
 
 // Writes one character of text: below 256 as its own byte, a line feed as
 // CR LF, anything else as '?'.
@@ -18,14 +25,18 @@ void PutChar(ByteSink& sink, std::uint32_t c) {
   }
 }
 
-constexpr bool IsHighSurrogate(std::uint32_t c) { return c >= 0xD800U && c <= 0xDBFFU; }
-constexpr bool IsLowSurrogate(std::uint32_t c) { return c >= 0xDC00U && c <= 0xDFFFU; }
+constexpr bool IsHighSurrogate(std::uint32_t c) {
+  return c >= 0xD800U && c <= 0xDBFFU;
+}
+constexpr bool IsLowSurrogate(std::uint32_t c) {
+  return c >= 0xDC00U && c <= 0xDFFFU;
+}
 
 // Writes a string; a UTF-16 surrogate pair is one character and one '?'.
 void PutText(ByteSink& sink, const wchar_t* text) {
   for (const wchar_t* p = text; *p != L'\0'; ++p) {
-    const auto c = static_cast<std::uint32_t>(*p);
-    if (sizeof(wchar_t) == 2 && IsHighSurrogate(c) && IsLowSurrogate(static_cast<std::uint32_t>(p[1]))) {
+    const std::uint32_t c = CodeOf(*p);
+    if (sizeof(wchar_t) == 2 && IsHighSurrogate(c) && IsLowSurrogate(CodeOf(p[1]))) {
       ++p;
     }
     PutChar(sink, c);
@@ -63,19 +74,32 @@ void PutConversion(ByteSink& sink, wchar_t conversion, bool sizeArg, unsigned wi
   if (arg.IsText()) return;
   const auto word = static_cast<std::uint32_t>(arg.Value());
   if (conversion == L'd') {
-    const auto value = static_cast<std::int32_t>(word);
-    const bool negative = value < 0;
-    const std::uint64_t magnitude =
-        negative ? static_cast<std::uint64_t>(-static_cast<std::int64_t>(value)) : word;
+    // The word read as a signed 32-bit integer: the top bit is the sign.
+    const bool negative = (word & 0x80000000U) != 0;
+    const std::uint32_t magnitude = negative ? 0U - word : word;
     PutNumber(sink, magnitude, negative, 10, width, zeroPad);
   } else if (conversion == L'u') {
-    PutNumber(sink, sizeArg ? static_cast<std::size_t>(arg.Value()) : word, false, 10, width, zeroPad);
+    PutNumber(sink, sizeArg ? static_cast<std::size_t>(arg.Value()) : word, false, 10, width,
+              zeroPad);
   } else {  // 'X'
     PutNumber(sink, word, false, 16, width, zeroPad);
   }
 }
 
 constexpr unsigned kMaxWidth = 64;
+
+// Keys without a character that end the key wait, as virtual-key ranges.
+struct KeyRange {
+  std::uint16_t first;
+  std::uint16_t last;
+};
+constexpr std::array<KeyRange, 5> kEndingKeys{{
+    {0x0C, 0x0C},  // Clear: keypad 5 without Num Lock
+    {0x21, 0x28},  // Page Up, Page Down, End, Home and the four arrows
+    {0x2D, 0x2E},  // Insert, Delete
+    {0x60, 0x6F},  // keypad digits and operators
+    {0x70, 0x87},  // F1 to F24
+}};
 
 }  // namespace
 
@@ -84,7 +108,7 @@ void Format(ByteSink& sink, const wchar_t* format, std::span<const FormatArg> ar
   const wchar_t* p = format;
   while (*p != L'\0') {
     if (*p != L'%') {
-      PutChar(sink, static_cast<std::uint32_t>(*p++));
+      PutChar(sink, CodeOf(*p++));
       continue;
     }
     const wchar_t* start = p++;
@@ -110,21 +134,16 @@ void Format(ByteSink& sink, const wchar_t* format, std::span<const FormatArg> ar
       continue;
     }
     // Not a conversion this program uses: the text stands as written.
-    for (; start != p; ++start) PutChar(sink, static_cast<std::uint32_t>(*start));
+    for (; start != p; ++start) PutChar(sink, CodeOf(*start));
   }
 }
 
 bool EndsKeyWait(const InputEvent& event) {
   if (event.kind != InputEvent::Kind::Key || !event.keyDown) return false;
   if (event.character != L'\0') return true;
-  const unsigned vk = event.virtualKey;
-  constexpr unsigned kClear = 0x0C;                       // keypad 5 without Num Lock
-  constexpr unsigned kPageUp = 0x21, kDown = 0x28;        // Page Up .. Down arrow
-  constexpr unsigned kInsert = 0x2D, kDelete = 0x2E;      // Insert, Delete
-  constexpr unsigned kNumpad0 = 0x60, kDivide = 0x6F;     // keypad digits and operators
-  constexpr unsigned kF1 = 0x70, kF24 = 0x87;             // function keys
-  return vk == kClear || (vk >= kPageUp && vk <= kDown) || vk == kInsert || vk == kDelete ||
-         (vk >= kNumpad0 && vk <= kDivide) || (vk >= kF1 && vk <= kF24);
+  const std::uint16_t vk = event.virtualKey;
+  return std::any_of(kEndingKeys.begin(), kEndingKeys.end(),
+                     [vk](const KeyRange& range) { return vk >= range.first && vk <= range.last; });
 }
 
 Console::StreamBuffer::StreamBuffer(platform::ConsoleIo& io, Stream stream)
@@ -175,8 +194,8 @@ class InputOwner {
 // a key) and restores the saved mode when it ends.
 class RawMode {
  public:
-  RawMode(platform::ConsoleIo& io, platform::InputHandle input) : io_(io), input_(input) {
-    saved_ok_ = io_.GetInputMode(input_, &saved_);
+  RawMode(platform::ConsoleIo& io, platform::InputHandle input)
+      : io_(io), input_(input), saved_ok_(io.GetInputMode(input, &saved_)) {
     if (saved_ok_) {
       constexpr std::uint32_t kCooked =
           platform::kModeProcessedInput | platform::kModeLineInput | platform::kModeEchoInput;

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <array>
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -27,9 +28,10 @@ using platform::Stream;
 // %u and %08X: unsigned 32-bit, %zu: size).
 class FormatArg {
  public:
+  // cppcheck-suppress noExplicitConstructor
   FormatArg(const wchar_t* text) : text_(text), isText_(true) {}  // NOLINT(*-explicit-*)
-  template <class T>
-    requires std::is_integral_v<T>
+  template <std::integral T>
+  // cppcheck-suppress noExplicitConstructor
   FormatArg(T value)  // NOLINT(*-explicit-*)
       : value_(static_cast<std::uint64_t>(
             static_cast<std::conditional_t<std::is_signed_v<T>, std::int64_t, std::uint64_t>>(

@@ -27,8 +27,9 @@ bool GetDriverInfo(reader::IoChannel& channel, console::Console& console, Driver
     return false;
   }
   if (count != DriverInfo::kSize) {
-    console.Print(Stream::Err, L"ERROR: GetDriverInfo: bytes returned = %u, bytes expected = %zu.\n",
-                  count, std::size_t{DriverInfo::kSize});
+    console.Print(Stream::Err,
+                  L"ERROR: GetDriverInfo: bytes returned = %u, bytes expected = %zu.\n", count,
+                  std::size_t{DriverInfo::kSize});
     info->bytes.fill(0);
     return false;
   }
@@ -50,14 +51,9 @@ bool CheckApiVersion(console::Console& console, const DriverInfo& info) {
 
 bool DriverTypeForCommand(app::CommandId command, DriverType* type) {
   switch (command) {
-    case app::kCommandTavi:
-      *type = kDriverTavi;
-      return true;
-    case app::kCommandPcsc:
-      *type = kDriverPcsc;
-      return true;
-    default:
-      return false;
+    case app::kCommandTavi: *type = kDriverTavi; return true;
+    case app::kCommandPcsc: *type = kDriverPcsc; return true;
+    default: return false;
   }
 }
 
@@ -85,12 +81,9 @@ bool GetActiveDriver(reader::IoChannel& channel, console::Console& console, Driv
 
 const wchar_t* DriverTypeName(DriverType type) {
   switch (type) {
-    case kDriverPcsc:
-      return L"PCSC";
-    case kDriverTavi:
-      return L"TAVI";
-    default:
-      return L"unknown";
+    case kDriverPcsc: return L"PCSC";
+    case kDriverTavi: return L"TAVI";
+    default: return L"unknown";
   }
 }
 

@@ -38,7 +38,8 @@ struct DriverInfo {
 
   [[nodiscard]] std::uint32_t Word(std::size_t index) const {
     const std::size_t at = index * 4;
-    return static_cast<std::uint32_t>(bytes[at]) | (static_cast<std::uint32_t>(bytes[at + 1]) << 8U) |
+    return static_cast<std::uint32_t>(bytes[at]) |
+           (static_cast<std::uint32_t>(bytes[at + 1]) << 8U) |
            (static_cast<std::uint32_t>(bytes[at + 2]) << 16U) |
            (static_cast<std::uint32_t>(bytes[at + 3]) << 24U);
   }
@@ -49,8 +50,12 @@ struct DriverInfo {
   [[nodiscard]] std::uint32_t BuildNumber() const { return Word(2); }
 };
 
-constexpr std::int32_t Major(std::uint32_t version) { return static_cast<std::int32_t>(version >> 16U); }
-constexpr std::int32_t Minor(std::uint32_t version) { return static_cast<std::int32_t>(version & 0xFFFFU); }
+constexpr std::int32_t Major(std::uint32_t version) {
+  return static_cast<std::int32_t>(version >> 16U);
+}
+constexpr std::int32_t Minor(std::uint32_t version) {
+  return static_cast<std::int32_t>(version & 0xFFFFU);
+}
 
 // The driver type: 0 = PC/SC driver, 1 = USBIO driver.
 using DriverType = std::uint32_t;

@@ -21,7 +21,10 @@ using Handle = void*;
 using DevInfoSet = void*;
 
 // All bits set: what CreateFileW and SetupDiGetClassDevsW return on failure.
-inline Handle InvalidHandle() { return reinterpret_cast<Handle>(~std::uintptr_t{0}); }  // NOLINT
+inline Handle InvalidHandle() {
+  constexpr auto kAllBits = ~std::uintptr_t{0};
+  return reinterpret_cast<Handle>(kAllBits);  // NOLINT(*-reinterpret-cast,*-no-int-to-ptr)
+}
 
 // Error codes of the platform's last-error facility that the program tells apart.
 inline constexpr std::uint32_t kErrorFileNotFound = 2;
@@ -111,8 +114,7 @@ class DeviceSetup {
   // SetupDiGetDeviceInterfaceDetailW, with no device record out. With no
   // buffer it fails with 122 and stores the size it needs in *requiredSize.
   virtual bool GetDeviceInterfaceDetail(DevInfoSet set, DeviceInterfaceData* data,
-                                        DeviceInterfaceDetailData* detail,
-                                        std::uint32_t detailSize,
+                                        DeviceInterfaceDetailData* detail, std::uint32_t detailSize,
                                         std::uint32_t* requiredSize) = 0;
   // SetupDiDestroyDeviceInfoList. False with the reason in the last-error code.
   virtual bool DestroyDeviceInfoList(DevInfoSet set) = 0;

@@ -40,8 +40,7 @@ void IoChannel::Close() {
   }
   event_ = nullptr;
   if (!kernel_.CloseHandle(device_)) {
-    console_.Print(Stream::Err,
-                   L"WARNING: Close: Close device handle failed with error 0x%08X.\n",
+    console_.Print(Stream::Err, L"WARNING: Close: Close device handle failed with error 0x%08X.\n",
                    kernel_.GetLastError());
   }
   device_ = platform::InvalidHandle();

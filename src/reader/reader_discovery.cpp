@@ -112,7 +112,8 @@ bool GetInterfacePath(platform::Platform& os, console::Console& console, PathBuf
   }
 
   auto interface = EmptyRecord<platform::DeviceInterfaceData>();
-  if (!os.setup.EnumDeviceInterfaces(snapshot.Get(), &device, kReaderInterfaceClass, 0, &interface)) {
+  if (!os.setup.EnumDeviceInterfaces(snapshot.Get(), &device, kReaderInterfaceClass, 0,
+                                     &interface)) {
     const std::uint32_t error = os.kernel.GetLastError();
     snapshot.Release();
     if (error == platform::kErrorNoMoreItems) {
@@ -166,7 +167,7 @@ bool GetInterfacePath(platform::Platform& os, console::Console& console, PathBuf
 
   // Measure the path inside the buffer only: a path without a terminator ends
   // where the buffer ends.
-  const wchar_t* devicePath = detail->devicePath;
+  const wchar_t* devicePath = &detail->devicePath[0];
   const std::size_t room = (size - platform::kDetailPathOffset) / sizeof(wchar_t);
   const std::size_t length =
       static_cast<std::size_t>(std::find(devicePath, devicePath + room, L'\0') - devicePath);

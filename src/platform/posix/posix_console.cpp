@@ -27,7 +27,9 @@ constexpr std::uint16_t kVkF1 = 0x70;
 // How long the rest of a key's bytes may take to follow its first byte.
 constexpr int kFollowMs = 50;
 
-int Fd(InputHandle input) { return static_cast<int>(input); }
+int Fd(InputHandle input) {
+  return static_cast<int>(input);
+}
 
 // Reads one byte; waits at most timeoutMs (-1: no limit). 1 on a byte, 0 at
 // the end of input or when the time ran out, -1 on failure.
@@ -54,17 +56,22 @@ std::uint16_t KeyOfFinal(std::uint8_t final) {
     case 'H': return kVkHome;
     case 'F': return kVkEnd;
     case 'E': return kVkClear;
-    case 'P': case 'Q': case 'R': case 'S': return static_cast<std::uint16_t>(kVkF1 + (final - 'P'));
+    case 'P':
+    case 'Q':
+    case 'R':
+    case 'S': return static_cast<std::uint16_t>(kVkF1 + (final - 'P'));
     default: return 0;
   }
 }
 
 std::uint16_t KeyOfTilde(unsigned number) {
   switch (number) {
-    case 1: case 7: return kVkHome;
+    case 1:
+    case 7: return kVkHome;
     case 2: return kVkInsert;
     case 3: return kVkDelete;
-    case 4: case 8: return kVkEnd;
+    case 4:
+    case 8: return kVkEnd;
     case 5: return kVkPageUp;
     case 6: return kVkPageDown;
     default: break;
@@ -74,7 +81,8 @@ std::uint16_t KeyOfTilde(unsigned number) {
   constexpr std::uint8_t kLast[] = {15, 21, 26, 29, 34};   // NOLINT(*-avoid-c-arrays)
   unsigned key = kVkF1;
   for (std::size_t i = 0; i < 5; ++i) {
-    if (number >= kFirst[i] && number <= kLast[i]) return static_cast<std::uint16_t>(key + number - kFirst[i]);
+    if (number >= kFirst[i] && number <= kLast[i])
+      return static_cast<std::uint16_t>(key + number - kFirst[i]);
     key += kLast[i] - kFirst[i] + 1U;
   }
   return 0;
@@ -116,7 +124,8 @@ wchar_t ReadUtf8(int fd, std::uint8_t lead) {
   }
   for (int i = 0; i < extra; ++i) {
     std::uint8_t byte = 0;
-    if (ReadByte(fd, &byte, kFollowMs) != 1 || (byte & 0xC0U) != 0x80U) return static_cast<wchar_t>(0xFFFD);
+    if (ReadByte(fd, &byte, kFollowMs) != 1 || (byte & 0xC0U) != 0x80U)
+      return static_cast<wchar_t>(0xFFFD);
     code = (code << 6U) | (byte & 0x3FU);
   }
   return static_cast<wchar_t>(code);
@@ -149,7 +158,9 @@ InputHandle PosixConsoleIo::OpenInput() {
   return fd;
 }
 
-void PosixConsoleIo::CloseInput(InputHandle input) { ::close(Fd(input)); }
+void PosixConsoleIo::CloseInput(InputHandle input) {
+  ::close(Fd(input));
+}
 
 bool PosixConsoleIo::GetInputMode(InputHandle input, std::uint32_t* mode) {
   *mode = 0;

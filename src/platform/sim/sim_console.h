@@ -17,11 +17,11 @@ class SimConsole final : public platform::ConsoleIo {
   // Configuration.
   bool outIsConsole = false;
   bool errIsConsole = false;
-  bool hasConsoleInput = false;        // OpenInput succeeds
-  bool modeReadable = true;            // GetInputMode succeeds
-  std::uint32_t mode = 0x1F7;          // the console's input mode
+  bool hasConsoleInput = false;             // OpenInput succeeds
+  bool modeReadable = true;                 // GetInputMode succeeds
+  std::uint32_t mode = 0x1F7;               // the console's input mode
   std::deque<platform::InputEvent> events;  // served one per read; none left: the read fails
-  bool emptyReadAtEnd = false;         // when events run out, a read yields no event instead
+  bool emptyReadAtEnd = false;              // when events run out, a read yields no event instead
 
   // What happened.
   std::string out;                     // bytes written to standard output
@@ -31,8 +31,8 @@ class SimConsole final : public platform::ConsoleIo {
   std::vector<std::size_t> errWrites;
   std::vector<std::uint32_t> modesSet;
   std::size_t reads = 0;
-  int inputOpen = 0;                   // input devices open now
-  std::size_t waitsStarted = 0;        // OpenInput calls
+  int inputOpen = 0;             // input devices open now
+  std::size_t waitsStarted = 0;  // OpenInput calls
 
   bool IsConsole(platform::Stream stream) override {
     return stream == platform::Stream::Out ? outIsConsole : errIsConsole;

@@ -25,10 +25,54 @@ constexpr std::uint32_t kCodeGetActiveDriver = 0x80912250U;
 constexpr std::uint32_t kReaderClassFirst = 0xC4414883U;
 
 void PutWord(std::uint8_t* out, std::uint32_t word) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(word >> (8U * static_cast<unsigned>(i)));
+  for (int i = 0; i < 4; ++i)
+    out[i] = static_cast<std::uint8_t>(word >> (8U * static_cast<unsigned>(i)));
 }
 
-std::uintptr_t Key(const void* handle) { return reinterpret_cast<std::uintptr_t>(handle); }  // NOLINT
+std::uintptr_t Key(const void* handle) {
+  return reinterpret_cast<std::uintptr_t>(handle);  // NOLINT(*-reinterpret-cast)
+}
+
+// The switch driver's answer to one request that is to succeed; false with
+// the error it completes with.
+bool Answer(Reader& reader, std::uint32_t code, const void* input, std::uint32_t inputSize,
+            void* output, std::uint32_t outputSize, std::uint32_t* bytes, std::uint32_t* error) {
+  SwitchDriver& driver = reader.driver;
+  auto* out = static_cast<std::uint8_t*>(output);
+  *bytes = 0;
+  switch (code) {
+    case kCodeGetDriverInfo:
+      if (out == nullptr || outputSize < 16) break;
+      PutWord(out, driver.apiVersion);
+      PutWord(out + 4, driver.fileVersion);
+      PutWord(out + 8, driver.buildNumber);
+      PutWord(out + 12, driver.fourthWord);
+      *bytes = 16;
+      return true;
+    case kCodeSetDriverType: {
+      if (input == nullptr || inputSize < 4) {
+        *error = kErrorInvalidParameter;
+        return false;
+      }
+      std::uint32_t type = 0;
+      std::memcpy(&type, input, 4);
+      if (type > 1) {
+        *error = kErrorInvalidParameter;
+        return false;
+      }
+      driver.activeType = type;
+      return true;
+    }
+    case kCodeGetActiveDriver:
+      if (out == nullptr || outputSize < 4) break;
+      PutWord(out, driver.reportedType.value_or(driver.activeType));
+      *bytes = 4;
+      return true;
+    default: *error = kErrorInvalidFunction; return false;
+  }
+  *error = kErrorInsufficientBuffer;
+  return false;
+}
 
 }  // namespace
 
@@ -57,7 +101,7 @@ SimSystem::~SimSystem() {
 Reader& SimSystem::AddReader(const std::wstring& path) {
   Reader reader;
   reader.path = path;
-  readers_.push_back(std::move(reader));
+  readers_.emplace_back(std::move(reader));
   return readers_.back();
 }
 
@@ -66,19 +110,21 @@ void SimSystem::FailCall(Call call, std::uint32_t error, int occurrence) {
 }
 
 std::size_t SimSystem::CountCalls(Call call) const {
-  return static_cast<std::size_t>(
-      std::count_if(calls_.begin(), calls_.end(), [call](const CallRecord& r) { return r.call == call; }));
+  return static_cast<std::size_t>(std::count_if(
+      calls_.begin(), calls_.end(), [call](const CallRecord& r) { return r.call == call; }));
 }
 
 std::vector<std::uint32_t> SimSystem::CodesSent() const {
   std::vector<std::uint32_t> codes;
   for (const CallRecord& r : calls_) {
-    if (r.call == Call::DeviceIoControl) codes.push_back(r.value);
+    if (r.call == Call::DeviceIoControl) codes.emplace_back(r.value);
   }
   return codes;
 }
 
-std::size_t SimSystem::OpenCount() const { return objects_.size() + blocks_.size() + queued_.size(); }
+std::size_t SimSystem::OpenCount() const {
+  return objects_.size() + blocks_.size() + queued_.size();
+}
 
 std::string SimSystem::Problems() const {
   std::string text;
@@ -87,8 +133,10 @@ std::string SimSystem::Problems() const {
     text += std::string("open ") + kNames.at(static_cast<std::size_t>(object.kind)) + " " +
             std::to_string(handle) + "\n";
   }
-  for (const auto& [block, size] : blocks_) text += "buffer of " + std::to_string(size) + " bytes not freed\n";
-  if (!queued_.empty()) text += std::to_string(queued_.size()) + " queued request(s) never awaited\n";
+  for (const auto& [block, size] : blocks_)
+    text += "buffer of " + std::to_string(size) + " bytes not freed\n";
+  if (!queued_.empty())
+    text += std::to_string(queued_.size()) + " queued request(s) never awaited\n";
   for (const std::string& line : misuse_) text += line + "\n";
   return text;
 }
@@ -97,14 +145,11 @@ bool SimSystem::Fails(Call call, std::uint32_t* error) {
   const int n = ++counts_[call];
   const auto it = failures_.find(call);
   if (it == failures_.end()) return false;
-  for (const int occurrence : {n, 0}) {
-    const auto hit = it->second.find(occurrence);
-    if (hit != it->second.end()) {
-      *error = hit->second;
-      return true;
-    }
-  }
-  return false;
+  auto hit = it->second.find(n);
+  if (hit == it->second.end()) hit = it->second.find(0);
+  if (hit == it->second.end()) return false;
+  *error = hit->second;
+  return true;
 }
 
 bool SimSystem::Record(Call call, std::uint32_t value, const void* handle, bool ok) {
@@ -133,7 +178,8 @@ Reader* SimSystem::ReaderOf(DevInfoSet set, std::uintptr_t reserved) {
   const Object* snapshot = Find(set, Kind::Snapshot);
   if (snapshot == nullptr || reserved == 0) return nullptr;
   const std::size_t reader = reserved - 1;
-  if (std::find(snapshot->readers.begin(), snapshot->readers.end(), reader) == snapshot->readers.end()) {
+  if (std::find(snapshot->readers.begin(), snapshot->readers.end(), reader) ==
+      snapshot->readers.end()) {
     return nullptr;
   }
   return &readers_[reader];
@@ -147,10 +193,11 @@ DevInfoSet SimSystem::GetClassDevs(const platform::Guid& classGuid, std::uint32_
   }
   const int number = snapshots_++;
   std::vector<std::size_t> present;
-  const bool readerClass = classGuid.data1 == kReaderClassFirst &&
-                           (flags & platform::kDigcfDeviceInterface) != 0;
+  const bool readerClass =
+      classGuid.data1 == kReaderClassFirst && (flags & platform::kDigcfDeviceInterface) != 0;
   for (std::size_t i = 0; readerClass && i < readers_.size(); ++i) {
-    if (readers_[i].leavesAtSnapshot < 0 || number < readers_[i].leavesAtSnapshot) present.push_back(i);
+    if (readers_[i].leavesAtSnapshot < 0 || number < readers_[i].leavesAtSnapshot)
+      present.emplace_back(i);
   }
   const Handle set = NewObject(Kind::Snapshot, std::move(present));
   Record(Call::GetClassDevs, flags, set, true);
@@ -164,11 +211,13 @@ bool SimSystem::EnumDeviceInfo(DevInfoSet set, std::uint32_t index, platform::De
   if (snapshot == nullptr) return Fail(Call::EnumDeviceInfo, index, set, kErrorInvalidHandle);
   if (data == nullptr) return Fail(Call::EnumDeviceInfo, index, set, kErrorInvalidParameter);
   if (data->size != sizeof(platform::DevInfoData)) {
-    misuse_.push_back("SP_DEVINFO_DATA size field " + std::to_string(data->size));
+    misuse_.emplace_back("SP_DEVINFO_DATA size field " + std::to_string(data->size));
     return Fail(Call::EnumDeviceInfo, index, set, kErrorInvalidUserBuffer);
   }
-  if (index >= snapshot->readers.size()) return Fail(Call::EnumDeviceInfo, index, set, kErrorNoMoreItems);
-  data->classGuid = platform::Guid{0x4D36E97DU, 0xE325U, 0x11CEU, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+  if (index >= snapshot->readers.size())
+    return Fail(Call::EnumDeviceInfo, index, set, kErrorNoMoreItems);
+  data->classGuid = platform::Guid{
+      0x4D36E97DU, 0xE325U, 0x11CEU, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
   data->devInst = static_cast<std::uint32_t>(index + 1);
   data->reserved = snapshot->readers[index] + 1;
   return Record(Call::EnumDeviceInfo, index, set, true);
@@ -178,15 +227,20 @@ bool SimSystem::EnumDeviceInterfaces(DevInfoSet set, platform::DevInfoData* devi
                                      const platform::Guid& interfaceClass, std::uint32_t member,
                                      platform::DeviceInterfaceData* data) {
   std::uint32_t error = 0;
-  if (Fails(Call::EnumDeviceInterfaces, &error)) return Fail(Call::EnumDeviceInterfaces, member, set, error);
-  if (Find(set, Kind::Snapshot) == nullptr) return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidHandle);
-  if (device == nullptr || data == nullptr) return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidParameter);
-  if (device->size != sizeof(platform::DevInfoData) || data->size != sizeof(platform::DeviceInterfaceData)) {
-    misuse_.push_back("SP_DEVICE_INTERFACE_DATA size field " + std::to_string(data->size));
+  if (Fails(Call::EnumDeviceInterfaces, &error))
+    return Fail(Call::EnumDeviceInterfaces, member, set, error);
+  if (Find(set, Kind::Snapshot) == nullptr)
+    return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidHandle);
+  if (device == nullptr || data == nullptr)
+    return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidParameter);
+  if (device->size != sizeof(platform::DevInfoData) ||
+      data->size != sizeof(platform::DeviceInterfaceData)) {
+    misuse_.emplace_back("SP_DEVICE_INTERFACE_DATA size field " + std::to_string(data->size));
     return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidUserBuffer);
   }
   Reader* reader = ReaderOf(set, device->reserved);
-  if (reader == nullptr) return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidParameter);
+  if (reader == nullptr)
+    return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidParameter);
   if (!reader->hasInterface || member != 0 || interfaceClass.data1 != kReaderClassFirst) {
     return Fail(Call::EnumDeviceInterfaces, member, set, kErrorNoMoreItems);
   }
@@ -202,7 +256,8 @@ bool SimSystem::GetDeviceInterfaceDetail(DevInfoSet set, platform::DeviceInterfa
   constexpr Call kCall = Call::GetDeviceInterfaceDetail;
   std::uint32_t error = 0;
   if (Fails(kCall, &error)) return Fail(kCall, detailSize, set, error);
-  if (Find(set, Kind::Snapshot) == nullptr) return Fail(kCall, detailSize, set, kErrorInvalidHandle);
+  if (Find(set, Kind::Snapshot) == nullptr)
+    return Fail(kCall, detailSize, set, kErrorInvalidHandle);
   if (data == nullptr || data->size != sizeof(platform::DeviceInterfaceData)) {
     return Fail(kCall, detailSize, set, kErrorInvalidUserBuffer);
   }
@@ -210,7 +265,8 @@ bool SimSystem::GetDeviceInterfaceDetail(DevInfoSet set, platform::DeviceInterfa
   if (reader == nullptr) return Fail(kCall, detailSize, set, kErrorInvalidParameter);
 
   const std::size_t chars = reader->path.size() + (reader->terminatePath ? 1 : 0);
-  const auto need = static_cast<std::uint32_t>(platform::kDetailPathOffset + chars * sizeof(wchar_t));
+  const auto need =
+      static_cast<std::uint32_t>(platform::kDetailPathOffset + chars * sizeof(wchar_t));
   if (detail == nullptr) {
     if (detailSize != 0) return Fail(kCall, detailSize, set, kErrorInvalidUserBuffer);
     if (requiredSize != nullptr) *requiredSize = reader->requiredSize.value_or(need);
@@ -219,27 +275,31 @@ bool SimSystem::GetDeviceInterfaceDetail(DevInfoSet set, platform::DeviceInterfa
   }
   const auto block = blocks_.find(detail);
   if (block == blocks_.end() || block->second < detailSize) {
-    misuse_.push_back("detail buffer smaller than the " + std::to_string(detailSize) + " bytes told");
+    misuse_.emplace_back("detail buffer smaller than the " + std::to_string(detailSize) +
+                         " bytes told");
     return Fail(kCall, detailSize, set, kErrorInvalidUserBuffer);
   }
   if (detailSize < platform::kDetailFixedSize || detail->size != platform::kDetailFixedSize) {
-    misuse_.push_back("detail size field " + std::to_string(detail->size));
+    misuse_.emplace_back("detail size field " + std::to_string(detail->size));
     return Fail(kCall, detailSize, set, kErrorInvalidUserBuffer);
   }
   if (detailSize < need) {
     if (requiredSize != nullptr) *requiredSize = need;
     return Fail(kCall, detailSize, set, kErrorInsufficientBuffer);
   }
-  std::memcpy(static_cast<void*>(detail->devicePath), reader->path.c_str(), chars * sizeof(wchar_t));
+  std::memcpy(static_cast<void*>(detail->devicePath), reader->path.c_str(),
+              chars * sizeof(wchar_t));
   if (requiredSize != nullptr) *requiredSize = need;
   return Record(kCall, detailSize, set, true);
 }
 
 bool SimSystem::DestroyDeviceInfoList(DevInfoSet set) {
   std::uint32_t error = 0;
-  if (Find(set, Kind::Snapshot) == nullptr) return Fail(Call::DestroyDeviceInfoList, 0, set, kErrorInvalidHandle);
+  if (Find(set, Kind::Snapshot) == nullptr)
+    return Fail(Call::DestroyDeviceInfoList, 0, set, kErrorInvalidHandle);
   objects_.erase(Key(set));
-  if (Fails(Call::DestroyDeviceInfoList, &error)) return Fail(Call::DestroyDeviceInfoList, 0, set, error);
+  if (Fails(Call::DestroyDeviceInfoList, &error))
+    return Fail(Call::DestroyDeviceInfoList, 0, set, error);
   return Record(Call::DestroyDeviceInfoList, 0, set, true);
 }
 
@@ -276,48 +336,6 @@ Handle SimSystem::CreateEvent(bool manualReset, bool initialState) {
   return event;
 }
 
-bool SimSystem::Answer(Reader& reader, std::uint32_t code, const void* input,
-                       std::uint32_t inputSize, void* output, std::uint32_t outputSize,
-                       std::uint32_t* bytes, std::uint32_t* error) const {
-  SwitchDriver& driver = reader.driver;
-  auto* out = static_cast<std::uint8_t*>(output);
-  *bytes = 0;
-  switch (code) {
-    case kCodeGetDriverInfo:
-      if (out == nullptr || outputSize < 16) break;
-      PutWord(out, driver.apiVersion);
-      PutWord(out + 4, driver.fileVersion);
-      PutWord(out + 8, driver.buildNumber);
-      PutWord(out + 12, driver.fourthWord);
-      *bytes = 16;
-      return true;
-    case kCodeSetDriverType: {
-      if (input == nullptr || inputSize < 4) {
-        *error = kErrorInvalidParameter;
-        return false;
-      }
-      std::uint32_t type = 0;
-      std::memcpy(&type, input, 4);
-      if (type > 1) {
-        *error = kErrorInvalidParameter;
-        return false;
-      }
-      driver.activeType = type;
-      return true;
-    }
-    case kCodeGetActiveDriver:
-      if (out == nullptr || outputSize < 4) break;
-      PutWord(out, driver.reportedType.value_or(driver.activeType));
-      *bytes = 4;
-      return true;
-    default:
-      *error = kErrorInvalidFunction;
-      return false;
-  }
-  *error = kErrorInsufficientBuffer;
-  return false;
-}
-
 bool SimSystem::DeviceIoControl(Handle device, std::uint32_t code, const void* input,
                                 std::uint32_t inputSize, void* output, std::uint32_t outputSize,
                                 std::uint32_t* bytesReturned, platform::Overlapped* overlapped) {
@@ -327,18 +345,19 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t code, const void* i
   const Object* object = Find(device, Kind::Device);
   if (object == nullptr) return Fail(kCall, code, device, kErrorInvalidHandle);
   if (overlapped == nullptr || Find(overlapped->event, Kind::Event) == nullptr) {
-    misuse_.push_back("DeviceIoControl on an overlapped device without an event to wait on");
+    misuse_.emplace_back("DeviceIoControl on an overlapped device without an event to wait on");
     return Fail(kCall, code, device, kErrorInvalidParameter);
   }
   if (overlapped->internal != 0 || overlapped->internalHigh != 0 || overlapped->offset != 0 ||
       overlapped->offsetHigh != 0) {
-    misuse_.push_back("DeviceIoControl with a used OVERLAPPED record");
+    misuse_.emplace_back("DeviceIoControl with a used OVERLAPPED record");
   }
-  if (queued_.count(overlapped) != 0) misuse_.push_back("OVERLAPPED record reused while queued");
+  if (queued_.contains(overlapped)) misuse_.emplace_back("OVERLAPPED record reused while queued");
 
   Reader& reader = readers_[object->readers.front()];
-  reader.driver.received.push_back(code);
-  const Reply reply = reader.driver.replies.count(code) != 0 ? reader.driver.replies.at(code) : Reply{};
+  reader.driver.received.emplace_back(code);
+  const Reply reply =
+      reader.driver.replies.contains(code) ? reader.driver.replies.at(code) : Reply{};
   // A request that is to fail changes nothing in the driver.
   std::uint32_t bytes = 0;
   std::uint32_t driverError = 0;
@@ -366,11 +385,12 @@ bool SimSystem::GetOverlappedResult(Handle device, platform::Overlapped* overlap
   std::uint32_t error = 0;
   const auto it = queued_.find(overlapped);
   if (it == queued_.end() || it->second.device != device || Find(device, Kind::Device) == nullptr) {
-    misuse_.push_back("GetOverlappedResult for no queued request");
+    misuse_.emplace_back("GetOverlappedResult for no queued request");
     return Fail(kCall, 0, device, kErrorInvalidParameter);
   }
-  if (!wait) misuse_.push_back("GetOverlappedResult without waiting");
-  if (bytesReturned == nullptr) misuse_.push_back("GetOverlappedResult without a place for the count");
+  if (!wait) misuse_.emplace_back("GetOverlappedResult without waiting");
+  if (bytesReturned == nullptr)
+    misuse_.emplace_back("GetOverlappedResult without a place for the count");
   const Queued queued = it->second;
   queued_.erase(it);
   if (Fails(kCall, &error)) return Fail(kCall, 0, device, error);
@@ -387,7 +407,7 @@ bool SimSystem::CloseHandle(Handle handle) {
   }
   if (it->second.kind == Kind::Device) {
     for (const auto& [ov, queued] : queued_) {
-      if (queued.device == handle) misuse_.push_back("device closed with a request in flight");
+      if (queued.device == handle) misuse_.emplace_back("device closed with a request in flight");
     }
   }
   objects_.erase(it);
@@ -403,7 +423,7 @@ void* SimSystem::Allocate(std::size_t size) {
     Record(Call::Allocate, recorded, nullptr, false);
     return nullptr;
   }
-  void* block = std::malloc(size == 0 ? 1 : size);  // NOLINT(*-no-malloc)
+  void* block = std::malloc(size == 0 ? 1 : size);  // NOLINT(*-no-malloc,*-owning-memory)
   if (block == nullptr) {
     Record(Call::Allocate, recorded, nullptr, false);
     return nullptr;
@@ -416,13 +436,13 @@ void* SimSystem::Allocate(std::size_t size) {
 void SimSystem::Free(void* block) {
   const auto it = blocks_.find(block);
   if (it == blocks_.end()) {
-    misuse_.push_back("HeapFree of a block never allocated");
+    misuse_.emplace_back("HeapFree of a block never allocated");
     Record(Call::Free, 0, block, false);
     return;
   }
   blocks_.erase(it);
   Record(Call::Free, 0, block, true);
-  std::free(block);  // NOLINT(*-no-malloc)
+  std::free(block);  // NOLINT(*-no-malloc,*-owning-memory)
 }
 
 }  // namespace drvflip::sim

@@ -41,22 +41,22 @@ const char* CallName(Call call);
 
 // How a switch driver answers one request code.
 struct Reply {
-  std::uint32_t failWith = 0;                // fail with this error code (0: succeed)
-  std::optional<std::uint32_t> bytes;        // report this byte count instead of the true one
-  bool pending = false;                      // queue it: 997 first, completed at the wait
-  std::uint32_t failAtWait = 0;              // a queued request then fails with this code
+  std::uint32_t failWith = 0;          // fail with this error code (0: succeed)
+  std::optional<std::uint32_t> bytes;  // report this byte count instead of the true one
+  bool pending = false;                // queue it: 997 first, completed at the wait
+  std::uint32_t failAtWait = 0;        // a queued request then fails with this code
 };
 
 // The reader's switch driver: answers the three control requests.
 struct SwitchDriver {
-  std::uint32_t apiVersion = 0x00010000U;  // 1.0
+  std::uint32_t apiVersion = 0x00010000U;   // 1.0
   std::uint32_t fileVersion = 0x00020003U;  // 2.3
   std::uint32_t buildNumber = 17;
   std::uint32_t fourthWord = 0xA5A5A5A5U;
   std::uint32_t activeType = 0;
   std::optional<std::uint32_t> reportedType;  // GetActiveDriver answers this instead
-  std::map<std::uint32_t, Reply> replies;  // by control code
-  std::vector<std::uint32_t> received;     // every code sent, in order
+  std::map<std::uint32_t, Reply> replies;     // by control code
+  std::vector<std::uint32_t> received;        // every code sent, in order
 };
 
 struct Reader {
@@ -147,7 +147,7 @@ class SimSystem final : public platform::DeviceSetup, public platform::Kernel {
  private:
   enum class Kind : std::uint8_t { Snapshot, Device, Event };
   struct Object {
-    Kind kind;
+    Kind kind = Kind::Snapshot;
     std::vector<std::size_t> readers;  // a snapshot's devices; a device's reader
   };
   struct Queued {
@@ -163,9 +163,6 @@ class SimSystem final : public platform::DeviceSetup, public platform::Kernel {
   Handle NewObject(Kind kind, std::vector<std::size_t> readers);
   const Object* Find(const void* handle, Kind kind) const;
   Reader* ReaderOf(DevInfoSet set, std::uintptr_t reserved);
-  bool Answer(Reader& reader, std::uint32_t code, const void* input, std::uint32_t inputSize,
-              void* output, std::uint32_t outputSize, std::uint32_t* bytes,
-              std::uint32_t* error) const;
 
   std::vector<Reader> readers_;
   std::map<Call, std::map<int, std::uint32_t>> failures_;
