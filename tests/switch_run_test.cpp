@@ -309,3 +309,20 @@ TEST(SwitchRun, ManyReadersManyMissingPaths) {
 
 }  // namespace
 }  // namespace drvflip::testing
+
+namespace drvflip::testing {
+namespace {
+
+TEST(SwitchRun, APathWithCharactersAbove255IsOpenedAsItIsAndPrintedWithQuestionMarks) {
+  Machine m;
+  const std::wstring path = std::wstring(L"\\\\?\\usb#") + wchar_t(0xE9) + wchar_t(0x4E2D) + L"#1";
+  m.system.AddReader(path);
+  EXPECT_EQ(m.Run({L"pcsc"}), 0);
+  const std::string head = Crlf("1 device(s) found.\nOpen '\\\\?\\usb#\xE9?#1'.\n");
+  EXPECT_EQ(m.console.out.substr(0, head.size()), head);
+  ASSERT_EQ(m.system.FilesOpened().size(), 1U);
+  EXPECT_EQ(m.system.FilesOpened()[0].path, path) << "the path itself is not changed";
+}
+
+}  // namespace
+}  // namespace drvflip::testing
