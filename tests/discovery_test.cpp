@@ -267,3 +267,33 @@ TEST(GetInterfacePath, EachLookupTakesItsOwnSnapshot) {
 
 }  // namespace
 }  // namespace drvflip::testing
+
+namespace drvflip::testing {
+namespace {
+
+// The simulated system refuses a record whose size field is not this
+// process's record size, as SetupAPI does: a lookup written with the 32-bit
+// literals would fail here, not only on a 64-bit Windows.
+TEST(SimulatedSetupApi, RefusesRecordsWithAnotherSizeField) {
+  sim::SimSystem system;
+  system.AddReader(kPath0);
+  platform::DevInfoSet set =
+      system.GetClassDevs(reader::kReaderInterfaceClass, reader::kSnapshotFlags);
+  platform::DevInfoData device{};
+  device.size = 28;  // the size of a 32-bit process
+  if (sizeof(platform::DevInfoData) != 28) {
+    EXPECT_FALSE(system.EnumDeviceInfo(set, 0, &device));
+    EXPECT_EQ(system.GetLastError(), platform::kErrorInvalidUserBuffer);
+  }
+  device.size = sizeof(platform::DevInfoData);
+  ASSERT_TRUE(system.EnumDeviceInfo(set, 0, &device));
+  platform::DeviceInterfaceData interface {};
+  interface.size = sizeof(platform::DeviceInterfaceData) + 4;
+  EXPECT_FALSE(
+      system.EnumDeviceInterfaces(set, &device, reader::kReaderInterfaceClass, 0, &interface));
+  EXPECT_EQ(system.GetLastError(), platform::kErrorInvalidUserBuffer);
+  EXPECT_TRUE(system.DestroyDeviceInfoList(set));
+}
+
+}  // namespace
+}  // namespace drvflip::testing
