@@ -69,6 +69,29 @@ else
   check "Tavi" 0 "$head"$'\nCurrently activated driver type: TAVI\n' "" -- Tavi
 fi
 
+# The key wait at a real terminal (native program only): it waits for a key
+# typed at the terminal even with standard input from a file, and a function
+# key's escape sequence ends it like any key.
+if [ -z "$emulator" ] && command -v script >/dev/null; then
+  for keys in q $'\e[15~'; do
+    start=$(date +%s%N)
+    # The key comes after 0.5 s; the time is taken when the program has ended.
+    (sleep 0.5; printf '%s' "$keys") | {
+      script -qec "'$exe' </dev/null >/dev/null 2>&1" /dev/null >/dev/null 2>&1
+      echo $? >"$work/status"
+      date +%s%N >"$work/end"
+    }
+    status=$(cat "$work/status")
+    elapsed=$((($(cat "$work/end") - start) / 1000000))
+    if [ "$status" = 1 ] && [ "$elapsed" -ge 450 ]; then
+      passed=$((passed + 1))
+    else
+      echo "FAIL key wait at a terminal ($(printf '%q' "$keys")): status $status after $elapsed ms"
+      failures=$((failures + 1))
+    fi
+  done
+fi
+
 # Both streams into one file: standard output's text comes first.
 if [ -n "$emulator" ]; then
   setsid -w "$emulator" "$exe" -x </dev/null >"$work/both" 2>&1
