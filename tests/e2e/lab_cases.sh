@@ -125,7 +125,7 @@ for request in Info Set Active; do "$lab" unset 0 ${request}PendMs; done
 "$lab" set 0 InfoPendMs 3000
 "$lab" run tavi >"$work/killed" 2>&1 &
 victim=$!
-sleep 1
+sleep 1.5  # the request is pending by then (a warm start takes about 0.1 s)
 kill -9 $victim 2>/dev/null
 wait $victim 2>/dev/null
 "$lab" unset 0 InfoPendMs
