@@ -38,7 +38,8 @@ struct FormatCase {
 TEST(ConsoleFormat, ConversionsAndEncoding) {
   const std::wstring wide =
       std::wstring(L"a") + wchar_t(0x100) + L"b" + wchar_t(0xFF) + wchar_t(0x7F);
-  const std::wstring pair = std::wstring(L"<") + wchar_t(0xD83D) + wchar_t(0xDE00) + L">";
+  // U+1F600: a surrogate pair where wchar_t has 16 bits, one code point elsewhere.
+  const std::wstring pair = L"<\U0001F600>";
   const std::vector<FormatCase> cases = {
       {"count line", L"%d device(s) found.\n", {3}, "3 device(s) found.\r\n"},
       {"negative count", L"%d device(s) found.\n", {-1}, "-1 device(s) found.\r\n"},
@@ -53,12 +54,11 @@ TEST(ConsoleFormat, ConversionsAndEncoding) {
       {"string", L"Open '%s'.\n", {L"\\\\?\\x"}, "Open '\\\\?\\x'.\r\n"},
       {"empty string", L"'%s'", {L""}, "''"},
       {"above 255 becomes ?", L"%s", {wide.c_str()}, "a?b\xFF\x7F"},
-      {"surrogate pair is one character",
+      {"a surrogate pair is two characters",
        L"%s",
        {pair.c_str()},
-       sizeof(wchar_t) == 2 ? "<?>"
-                            : "<?"
-                              "?>"},
+       "<?"
+       "?>"},
       {"line feed inside an argument", L"[%s]", {L"a\nb"}, "[a\r\nb]"},
       {"tabs and blank lines", L"\n\n\ta\t\n", {}, "\r\n\r\n\ta\t\r\n"},
       {"no final newline", L"ERROR: Buffer to small.", {}, "ERROR: Buffer to small."},
@@ -91,6 +91,8 @@ TEST(ConsoleFormat, EveryCharacterMapsToOneByteOrCrLf) {
       ASSERT_EQ(out, "\r\n");
     } else if (c < 256) {
       ASSERT_EQ(out, std::string(1, static_cast<char>(c))) << c;
+    } else if (c > 0xFFFF) {
+      ASSERT_EQ(out, "??") << c;  // two wide characters on Windows
     } else {
       ASSERT_EQ(out, "?") << c;
     }
@@ -187,18 +189,28 @@ TEST(KeyWait, WhichEventsEndTheWait) {
 }
 
 TEST(KeyWait, SkipsUntilAKeyAndRestoresTheMode) {
-  sim::SimConsole io;
-  io.hasConsoleInput = true;
-  io.mode = 0x1F7;
-  io.events = {Other(InputEvent::Kind::Focus), Key(0, 0x10), Key(L'a', 0x41, false),
-               Other(InputEvent::Kind::Mouse), Key(3, 0x43), Key(L'z', 0x5A)};
-  console::Console console(io);
-  console.WaitKey();
-  EXPECT_EQ(io.reads, 5U) << "Ctrl+C ends the wait; the key after it stays unread";
-  ASSERT_EQ(io.modesSet.size(), 2U);
-  EXPECT_EQ(io.modesSet[0], 0x1F7U & ~0x7U) << "raw: no echo, no line editing, Ctrl+C as a key";
-  EXPECT_EQ(io.modesSet[1], 0x1F7U) << "the saved mode comes back";
-  EXPECT_EQ(io.inputOpen, 0);
+  struct Case {
+    const char* name;
+    std::uint32_t saved;
+    std::uint32_t raw;
+  };
+  const std::vector<Case> cases = {
+      {"no echo, no line editing, Ctrl+C as a key", 0x1F7, 0x1F0},
+      {"virtual-terminal input off too", 0x3F7, 0x1F0},
+      {"nothing else is turned on", 0x200, 0x000},
+  };
+  for (const Case& c : cases) {
+    sim::SimConsole io;
+    io.hasConsoleInput = true;
+    io.mode = c.saved;
+    io.events = {Other(InputEvent::Kind::Focus), Key(0, 0x10), Key(L'a', 0x41, false),
+                 Other(InputEvent::Kind::Mouse), Key(3, 0x43), Key(L'z', 0x5A)};
+    console::Console console(io);
+    console.WaitKey();
+    EXPECT_EQ(io.reads, 5U) << "Ctrl+C ends the wait; the key after it stays unread";
+    EXPECT_EQ(io.modesSet, (std::vector<std::uint32_t>{c.raw, c.saved})) << c.name;
+    EXPECT_EQ(io.inputOpen, 0);
+  }
 }
 
 TEST(KeyWait, EndsAtOnceWithoutConsoleOrOnAFailedOrEmptyRead) {

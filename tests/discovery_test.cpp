@@ -92,8 +92,8 @@ TEST(GetInterfacePath, EveryOutcome) {
          s.AddReader(kPath1);
        },
        1, true, kPath1, ""},
-      {"snapshot refused", failing(Call::GetClassDevs, 5), 0, false, L"",
-       "ERROR: SetupDiGetClassDevs failed with error 0x00000005"},
+      {"snapshot refused", failing(Call::GetClassDevs, 0xE000021CU), 0, false, L"",
+       "ERROR: SetupDiGetClassDevs failed with error 0xE000021C"},
       {"device record refused", failing(Call::EnumDeviceInfo, 0x1F), 0, false, L"",
        "ERROR: SetupDiEnumDeviceInfo failed for device index 0 with error 0x0000001F"},
       {"device record refused at index 1",
@@ -129,6 +129,14 @@ TEST(GetInterfacePath, EveryOutcome) {
        "ERROR: Buffer to small."},
       {"required size larger than needed",
        withReader([](sim::Reader& r) { r.requiredSize = 4000; }), 0, true, kPath0, ""},
+      {"unterminated path in a larger, zero-filled buffer", withReader([](sim::Reader& r) {
+         r.requiredSize = 4000;
+         r.terminatePath = false;
+       }),
+       0, true, kPath0, ""},
+      {"required size at the 1 MiB limit",
+       withReader([](sim::Reader& r) { r.requiredSize = reader::kMaxDetailSize; }), 0, true, kPath0,
+       ""},
   };
   for (const LookupCase& c : cases) {
     Machine m;
@@ -231,21 +239,32 @@ std::vector<Call> Releases(const sim::SimSystem& system) {
 }
 
 TEST(GetInterfacePath, ReleasesBufferAndSnapshotInTheirOrder) {
-  {
-    Machine m;  // found: the buffer, then the snapshot
-    m.system.AddReader(kPath0);
+  struct Case {
+    const char* name;
+    std::function<void(sim::SimSystem&)> setup;
+    std::vector<Call> order;
+  };
+  const std::vector<Case> cases = {
+      {"found: the buffer, then the snapshot",
+       [](sim::SimSystem& s) { s.AddReader(kPath0); },
+       {Call::Free, Call::DestroyDeviceInfoList}},
+      {"path too long: the snapshot, then the buffer",
+       [](sim::SimSystem& s) { s.AddReader(std::wstring(600, L'x')); },
+       {Call::DestroyDeviceInfoList, Call::Free}},
+      {"detail refused: the snapshot, then the buffer",
+       [](sim::SimSystem& s) {
+         s.AddReader(kPath0);
+         s.FailCall(Call::GetDeviceInterfaceDetail, 0xE000021CU, 2);
+       },
+       {Call::DestroyDeviceInfoList, Call::Free}},
+  };
+  for (const Case& c : cases) {
+    Machine m;
+    c.setup(m.system);
     PathBuffer path{};
     console::Console out(m.console);
-    ASSERT_TRUE(GetInterfacePath(m.os, out, &path, 0));
-    EXPECT_EQ(Releases(m.system), (std::vector<Call>{Call::Free, Call::DestroyDeviceInfoList}));
-  }
-  {
-    Machine m;  // path too long: the snapshot, then the buffer
-    m.system.AddReader(std::wstring(600, L'x'));
-    PathBuffer path{};
-    console::Console out(m.console);
-    ASSERT_FALSE(GetInterfacePath(m.os, out, &path, 0));
-    EXPECT_EQ(Releases(m.system), (std::vector<Call>{Call::DestroyDeviceInfoList, Call::Free}));
+    GetInterfacePath(m.os, out, &path, 0);
+    EXPECT_EQ(Releases(m.system), c.order) << c.name;
   }
 }
 

@@ -74,6 +74,7 @@ TEST(DriverControl, CommandsTypesAndNames) {
   EXPECT_STREQ(dc::DriverTypeName(1), L"TAVI");
   EXPECT_STREQ(dc::DriverTypeName(2), L"unknown");
   EXPECT_STREQ(dc::DriverTypeName(7), L"unknown");
+  EXPECT_STREQ(dc::DriverTypeName(0x00010000U), L"unknown");
   EXPECT_STREQ(dc::DriverTypeName(0xFFFFFFFFU), L"unknown");
 }
 
@@ -89,8 +90,8 @@ TEST(DriverControl, RepliesOfTheWrongLengthAreFailures) {
        "ERROR: GetDriverInfo: bytes returned = 12, bytes expected = 16.\r\n"},
       {dc::kCodeGetDriverInfo, 0,
        "ERROR: GetDriverInfo: bytes returned = 0, bytes expected = 16.\r\n"},
-      {dc::kCodeGetDriverInfo, 4096,
-       "ERROR: GetDriverInfo: bytes returned = 4096, bytes expected = 16.\r\n"},
+      {dc::kCodeGetDriverInfo, 0x80000000U,
+       "ERROR: GetDriverInfo: bytes returned = 2147483648, bytes expected = 16.\r\n"},
       {dc::kCodeGetActiveDriver, 2,
        "ERROR: GetActiveDriver: bytes returned = 2, bytes expected = 4.\r\n"},
       {dc::kCodeGetActiveDriver, 8,

@@ -116,20 +116,29 @@ TEST_F(Pty, EscapeAloneIsAKey) {
 }
 
 TEST_F(Pty, WaitKeyEndsOnceRestoresTheTerminalAndLeavesTheNextKey) {
-  termios before{};
-  ASSERT_EQ(::tcgetattr(slave_, &before), 0);
-  ASSERT_NE(before.c_lflag & ICANON, 0U);
-  Type("\x1b[21~q");  // F10, then q: typed ahead, before the wait starts
-  {
-    platform::PosixConsoleIo io(name_);
-    console::Console console(io);
-    console.WaitKey();
+  termios initial{};
+  ASSERT_EQ(::tcgetattr(slave_, &initial), 0);
+  ASSERT_NE(initial.c_lflag & ICANON, 0U);
+  termios polling = initial;  // a terminal left non-canonical, reads timing out
+  polling.c_lflag &= ~static_cast<tcflag_t>(ICANON);
+  polling.c_cc[VMIN] = 0;
+  polling.c_cc[VTIME] = 5;
+  for (const termios& before : {initial, polling}) {
+    ASSERT_EQ(::tcsetattr(slave_, TCSANOW, &before), 0);
+    Type("\x1b[21~q");  // F10, then q: typed ahead, before the wait starts
+    {
+      platform::PosixConsoleIo io(name_);
+      console::Console console(io);
+      console.WaitKey();
+    }
+    termios after{};
+    ASSERT_EQ(::tcgetattr(slave_, &after), 0);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
+    EXPECT_EQ(after.c_cc[VTIME], before.c_cc[VTIME]);
+    EXPECT_EQ(Leftover(), "q");
   }
-  termios after{};
-  ASSERT_EQ(::tcgetattr(slave_, &after), 0);
-  EXPECT_EQ(after.c_lflag, before.c_lflag);
-  EXPECT_EQ(after.c_cc[VMIN], before.c_cc[VMIN]);
-  EXPECT_EQ(Leftover(), "q");
 }
 
 TEST(PosixConsole, NoTerminalMeansNoWait) {

@@ -197,8 +197,8 @@ TEST(SwitchRun, Scenarios) {
        Head(kPath0) + kVersions,
        "ERROR: GetActiveDriver: bytes returned = 2, bytes expected = 4.\n",
        {kInfo, kSet, kActive}},
-      {"active type 7 is unknown",
-       one([](sim::Reader& r) { r.driver.reportedType = 7; }),
+      {"active type 0x00010000 is unknown: the whole word is decoded",
+       one([](sim::Reader& r) { r.driver.reportedType = 0x00010000U; }),
        L"pcsc",
        0,
        Head(kPath0) + kVersions + "\nCurrently activated driver type: unknown\n",
@@ -242,12 +242,12 @@ TEST(SwitchRun, Scenarios) {
       {"open fails",
        [](sim::SimSystem& s) {
          s.AddReader(kPath0);
-         s.FailCall(Call::CreateFile, 5);
+         s.FailCall(Call::CreateFile, 0x20);
        },
        L"pcsc",
        1,
        Head(kPath0),
-       "ERROR: Open: CreateFile failed with error 0x00000005.\n",
+       "ERROR: Open: CreateFile failed with error 0x00000020.\n",
        {}},
       {"event creation fails",
        [](sim::SimSystem& s) {

@@ -25,20 +25,13 @@ void PutChar(ByteSink& sink, std::uint32_t c) {
   }
 }
 
-constexpr bool IsHighSurrogate(std::uint32_t c) {
-  return c >= 0xD800U && c <= 0xDBFFU;
-}
-constexpr bool IsLowSurrogate(std::uint32_t c) {
-  return c >= 0xDC00U && c <= 0xDFFFU;
-}
-
-// Writes a string; a UTF-16 surrogate pair is one character and one '?'.
+// Writes a string. A character outside the BMP is two wide characters (a
+// surrogate pair) on Windows, so two '?'; where a wide character holds a whole
+// code point it is written as two '?' too, so that both builds print alike.
 void PutText(ByteSink& sink, const wchar_t* text) {
   for (const wchar_t* p = text; *p != L'\0'; ++p) {
     const std::uint32_t c = CodeOf(*p);
-    if (sizeof(wchar_t) == 2 && IsHighSurrogate(c) && IsLowSurrogate(CodeOf(p[1]))) {
-      ++p;
-    }
+    if (c > 0xFFFFU) PutChar(sink, c);
     PutChar(sink, c);
   }
 }
@@ -191,14 +184,17 @@ class InputOwner {
 };
 
 // Puts the console input into raw mode (no echo, no line editing, Ctrl+C as
-// a key) and restores the saved mode when it ends.
+// a key) and restores the saved mode when it ends. Virtual-terminal input is
+// off too: with it an arrow key arrives as several key records, the first
+// would end the wait and the rest would be left for the shell as typed text.
 class RawMode {
  public:
   RawMode(platform::ConsoleIo& io, platform::InputHandle input)
       : io_(io), input_(input), saved_ok_(io.GetInputMode(input, &saved_)) {
     if (saved_ok_) {
-      constexpr std::uint32_t kCooked =
-          platform::kModeProcessedInput | platform::kModeLineInput | platform::kModeEchoInput;
+      constexpr std::uint32_t kCooked = platform::kModeProcessedInput | platform::kModeLineInput |
+                                        platform::kModeEchoInput |
+                                        platform::kModeVirtualTerminalInput;
       io_.SetInputMode(input_, saved_ & ~kCooked);
     }
   }

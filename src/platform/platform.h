@@ -180,6 +180,8 @@ inline constexpr InputHandle kNoInput = -1;
 inline constexpr std::uint32_t kModeProcessedInput = 0x1U;  // Ctrl+C is a signal
 inline constexpr std::uint32_t kModeLineInput = 0x2U;       // line editing
 inline constexpr std::uint32_t kModeEchoInput = 0x4U;       // echo
+// Keys as terminal sequences: an arrow arrives as ESC, '[', 'A' key records.
+inline constexpr std::uint32_t kModeVirtualTerminalInput = 0x200U;
 
 // The console: output streams and the console input device.
 class ConsoleIo {

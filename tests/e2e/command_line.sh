@@ -56,6 +56,7 @@ check "wildcard as typed" 1 "$usage" $'ERROR: Unknown command \'p*\'.\n' -- 'p*'
 check "backslashes" 1 "$usage" $'ERROR: Unknown command \'a\\\\b\\\'.\n' -- 'a\\b\'
 check "Latin-1 letter" 1 "$usage" $'ERROR: Unknown command \'pcs\xe7\'.\n' -- $'pcs\xc3\xa7'
 check "letter above 255" 1 "$usage" $'ERROR: Unknown command \'p?c\'.\n' -- $'p\xe4\xb8\xadc'
+check "outside the BMP: two wide characters" 1 "$usage" $'ERROR: Unknown command \'p??c\'.\n' -- $'p\xf0\x9f\x98\x80c'
 
 if [ -n "$emulator" ]; then
   # In a bare Wine prefix there is no reader.

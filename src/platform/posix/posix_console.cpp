@@ -169,11 +169,15 @@ bool PosixConsoleIo::GetInputMode(InputHandle input, std::uint32_t* mode) {
   if ((saved_.c_lflag & ECHO) != 0) *mode |= kModeEchoInput;
   if ((saved_.c_lflag & ICANON) != 0) *mode |= kModeLineInput;
   if ((saved_.c_lflag & ISIG) != 0) *mode |= kModeProcessedInput;
+  savedMode_ = *mode;
   return true;
 }
 
 bool PosixConsoleIo::SetInputMode(InputHandle input, std::uint32_t mode) {
   if (!haveSaved_) return false;
+  // The mode that was read gives back the terminal's settings exactly as they
+  // were, VMIN and VTIME included.
+  if (mode == savedMode_) return ::tcsetattr(Fd(input), TCSANOW, &saved_) == 0;
   termios settings = saved_;
   const auto set = [&settings](bool on, tcflag_t flag) {
     settings.c_lflag = on ? (settings.c_lflag | flag) : (settings.c_lflag & ~flag);

@@ -22,7 +22,8 @@ class PosixConsoleIo final : public ConsoleIo {
   void CloseInput(InputHandle input) override;
   // The mode word holds kModeEchoInput, kModeLineInput and kModeProcessedInput
   // for ECHO, ICANON and ISIG; everything else of the terminal's settings is
-  // kept as it was when the mode was read.
+  // kept as it was when the mode was read, and setting the mode that was read
+  // restores the settings exactly.
   bool GetInputMode(InputHandle input, std::uint32_t* mode) override;
   bool SetInputMode(InputHandle input, std::uint32_t mode) override;
   // One key press as the terminal delivers it: a byte, a UTF-8 sequence, or
@@ -32,6 +33,7 @@ class PosixConsoleIo final : public ConsoleIo {
  private:
   const char* terminal_;
   termios saved_{};
+  std::uint32_t savedMode_ = 0;
   bool haveSaved_ = false;
 };
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace drvflip::sim {
@@ -22,7 +23,17 @@ constexpr std::uint32_t kErrorInvalidFunction = 1;
 constexpr std::uint32_t kCodeGetDriverInfo = 0x80912248U;
 constexpr std::uint32_t kCodeSetDriverType = 0x8091224CU;
 constexpr std::uint32_t kCodeGetActiveDriver = 0x80912250U;
-constexpr std::uint32_t kReaderClassFirst = 0xC4414883U;
+// Heap blocks come filled with this byte, as a debug heap fills them: HeapAlloc
+// does not clear what it hands out.
+constexpr int kHeapFill = 0xBA;
+
+// The reader's interface class, {C4414883-6B5B-44C2-B888-7D04FE8505D2},
+// compared as SetupAPI compares a GUID: all 16 bytes.
+bool IsReaderClass(const platform::Guid& guid) {
+  constexpr std::array<std::uint8_t, 8> kTail{0xB8, 0x88, 0x7D, 0x04, 0xFE, 0x85, 0x05, 0xD2};
+  return guid.data1 == 0xC4414883U && guid.data2 == 0x6B5BU && guid.data3 == 0x44C2U &&
+         std::equal(kTail.begin(), kTail.end(), std::begin(guid.data4));
+}
 
 void PutWord(std::uint8_t* out, std::uint32_t word) {
   for (int i = 0; i < 4; ++i)
@@ -194,7 +205,7 @@ DevInfoSet SimSystem::GetClassDevs(const platform::Guid& classGuid, std::uint32_
   const int number = snapshots_++;
   std::vector<std::size_t> present;
   const bool readerClass =
-      classGuid.data1 == kReaderClassFirst && (flags & platform::kDigcfDeviceInterface) != 0;
+      IsReaderClass(classGuid) && (flags & platform::kDigcfDeviceInterface) != 0;
   for (std::size_t i = 0; readerClass && i < readers_.size(); ++i) {
     if (readers_[i].leavesAtSnapshot < 0 || number < readers_[i].leavesAtSnapshot)
       present.emplace_back(i);
@@ -241,7 +252,7 @@ bool SimSystem::EnumDeviceInterfaces(DevInfoSet set, platform::DevInfoData* devi
   Reader* reader = ReaderOf(set, device->reserved);
   if (reader == nullptr)
     return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidParameter);
-  if (!reader->hasInterface || member != 0 || interfaceClass.data1 != kReaderClassFirst) {
+  if (!reader->hasInterface || member != 0 || !IsReaderClass(interfaceClass)) {
     return Fail(Call::EnumDeviceInterfaces, member, set, kErrorNoMoreItems);
   }
   data->interfaceClassGuid = interfaceClass;
@@ -428,6 +439,7 @@ void* SimSystem::Allocate(std::size_t size) {
     Record(Call::Allocate, recorded, nullptr, false);
     return nullptr;
   }
+  std::memset(block, kHeapFill, size);
   blocks_[block] = size;
   Record(Call::Allocate, recorded, block, true);
   return block;

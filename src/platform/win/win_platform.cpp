@@ -37,6 +37,7 @@ static_assert(kErrorNoMoreItems == ERROR_NO_MORE_ITEMS && kErrorIoPending == ERR
 static_assert(kErrorInsufficientBuffer == ERROR_INSUFFICIENT_BUFFER);
 static_assert(kModeProcessedInput == ENABLE_PROCESSED_INPUT &&
               kModeLineInput == ENABLE_LINE_INPUT && kModeEchoInput == ENABLE_ECHO_INPUT);
+static_assert(kModeVirtualTerminalInput == ENABLE_VIRTUAL_TERMINAL_INPUT);
 
 namespace {
 
