@@ -1,12 +1,11 @@
 /* Runs a program in this console and reports how its key wait went.
  *
- *   console_keys RESULT MODE WAIT_MS STEPS PROGRAM [ARGS...]
+ *   console_keys RESULT MODE WAIT_MS STEPS PROGRAM
  *
  * MODE is the console input mode to set first (hex), or "-" to keep it.
  * STEPS is a comma-separated list, done in order:
  *   start      start PROGRAM (its standard input: a file, if "stdin-file" came before)
  *   stdin-file give PROGRAM a file as its standard input
- *   @N         sleep N milliseconds
  *   raw        wait until PROGRAM has put the console into raw mode (no
  *              Ctrl+C processing), then create the file "raw" (for typing)
  *   any name of the key table below: queue that input event
@@ -65,7 +64,7 @@ static BOOL Queue(const struct Step* step) {
 }
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 6) return 2;
+  if (argc != 6) return 2;
   FILE* result = _wfopen(argv[1], L"w");
   if (result == NULL) return 2;
   input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -79,14 +78,6 @@ int wmain(int argc, wchar_t** argv) {
   GetConsoleMode(input, &before);
   const DWORD waitMs = wcstoul(argv[3], NULL, 10);
 
-  /* The child's command line: each argument quoted. */
-  static wchar_t line[4096];
-  for (int i = 5; i < argc; ++i) {
-    wcscat(line, L"\"");
-    wcscat(line, argv[i]);
-    wcscat(line, i + 1 < argc ? L"\" " : L"\"");
-  }
-
   STARTUPINFOW startup;
   PROCESS_INFORMATION child;
   memset(&startup, 0, sizeof startup);
@@ -97,7 +88,7 @@ int wmain(int argc, wchar_t** argv) {
   for (wchar_t* step = wcstok_s(argv[4], L",", &context); step != NULL;
        step = wcstok_s(NULL, L",", &context)) {
     if (wcscmp(step, L"start") == 0) {
-      started = CreateProcessW(NULL, line, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child);
+      started = CreateProcessW(NULL, argv[5], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child);
       if (!started) {
         fprintf(result, "CreateProcess failed with error %lu\n", GetLastError());
         return 2;
@@ -120,8 +111,6 @@ int wmain(int argc, wchar_t** argv) {
         GetConsoleMode(input, &mode);
       }
       CloseHandle(CreateFileW(L"raw", GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
-    } else if (step[0] == L'@') {
-      Sleep(wcstoul(step + 1, NULL, 10));
     } else {
       size_t i = 0;
       while (i < sizeof kSteps / sizeof kSteps[0] && wcscmp(kSteps[i].name, step) != 0) ++i;
@@ -144,11 +133,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   DWORD after = 0;
   GetConsoleMode(input, &after);
-  if (after == before) {
-    fprintf(result, " mode=same\n");
-  } else {
-    fprintf(result, " mode=0x%lX->0x%lX\n", before, after);
-  }
+  if (after == before) fprintf(result, " mode=same\n");
+  else fprintf(result, " mode=0x%lX->0x%lX\n", before, after);
   fclose(result);
   return 0;
 }
