@@ -10,7 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/console.h"
@@ -115,22 +118,31 @@ TEST_F(Pty, EscapeAloneIsAKey) {
   io.CloseInput(input);
 }
 
-TEST_F(Pty, WaitKeyEndsOnceRestoresTheTerminalAndLeavesTheNextKey) {
+TEST_F(Pty, WaitKeyWaitsEndsOnceRestoresTheTerminalAndLeavesTheNextKey) {
   termios initial{};
   ASSERT_EQ(::tcgetattr(slave_, &initial), 0);
   ASSERT_NE(initial.c_lflag & ICANON, 0U);
-  termios polling = initial;  // a terminal left non-canonical, reads timing out
+  termios polling = initial;  // left non-canonical by another program, reads timing out
   polling.c_lflag &= ~static_cast<tcflag_t>(ICANON);
   polling.c_cc[VMIN] = 0;
   polling.c_cc[VTIME] = 5;
-  for (const termios& before : {initial, polling}) {
+  termios raw = polling;  // already raw, reads returning at once
+  ::cfmakeraw(&raw);
+  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VTIME] = 0;
+  for (const termios& before : {initial, polling, raw}) {
     ASSERT_EQ(::tcsetattr(slave_, TCSANOW, &before), 0);
-    Type("\x1b[21~q");  // F10, then q: typed ahead, before the wait starts
-    {
+    std::atomic<bool> ended{false};
+    std::thread wait([this, &ended] {
       platform::PosixConsoleIo io(name_);
       console::Console console(io);
       console.WaitKey();
-    }
+      ended = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_FALSE(ended) << "the wait goes on with nothing typed";
+    Type("\x1b[21~q");  // F10, then q
+    wait.join();
     termios after{};
     ASSERT_EQ(::tcgetattr(slave_, &after), 0);
     EXPECT_EQ(after.c_iflag, before.c_iflag);

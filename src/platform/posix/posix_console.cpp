@@ -32,15 +32,15 @@ int Fd(InputHandle input) {
 }
 
 // Reads one byte; waits at most timeoutMs (-1: no limit). 1 on a byte, 0 at
-// the end of input or when the time ran out, -1 on failure.
+// the end of input or when the time ran out, -1 on failure. The wait is the
+// poll's, not the terminal's: a terminal whose saved settings are already
+// raw with VMIN 0 is used as it is, and its reads would not block.
 int ReadByte(int fd, std::uint8_t* byte, int timeoutMs) {
   for (;;) {
-    if (timeoutMs >= 0) {
-      pollfd ready{fd, POLLIN, 0};
-      const int polled = ::poll(&ready, 1, timeoutMs);
-      if (polled < 0 && errno == EINTR) continue;
-      if (polled <= 0) return polled;
-    }
+    pollfd ready{fd, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, timeoutMs);
+    if (polled < 0 && errno == EINTR) continue;
+    if (polled <= 0) return polled;
     const ssize_t n = ::read(fd, byte, 1);
     if (n < 0 && errno == EINTR) continue;
     return static_cast<int>(n);
