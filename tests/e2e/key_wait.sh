@@ -38,18 +38,18 @@ check() {  # check NAME TYPED MODE WAIT_MS STEPS EXPECTED
   fi
 }
 
-# NAME | typed at the terminal | mode set first | ms allowed | steps | outcome
+# NAME | typed at the terminal | mode set first | ms allowed once the steps are done | steps | outcome
 check "a letter typed" q - 10000 start,raw "status=1 mode=same"
 check "Enter typed" $'\r' - 10000 start,raw "status=1 mode=same"
 check "an arrow key typed" $'\e[A' - 10000 start,raw "status=1 mode=same"
-check "nothing typed: still waiting after 2 s" "" - 2000 start "status=waiting mode=0x1F7->0x1F0"
-check "standard input from a file" "" - 2000 stdin-file,start "status=waiting mode=0x1F7->0x1F0"
-check "keys and events that do not end it" "" - 2000 shift,caps,alt,a-up,focus,mouse,start \
+check "nothing typed: still waiting after 2 s" "" - 2000 start,raw "status=waiting mode=0x1F7->0x1F0"
+check "standard input from a file" "" - 2000 stdin-file,start,raw "status=waiting mode=0x1F7->0x1F0"
+check "keys and events that do not end it" "" - 2000 shift,caps,alt,a-up,focus,mouse,start,raw \
   "status=waiting mode=0x1F7->0x1F0"
 check "a Ctrl+C key event ends it" "" - 10000 start,raw,ctrl-c "status=1 mode=same"
 check "F1 without a character" "" - 10000 start,raw,f1 "status=1 mode=same"
 check "a key queued before the start" "" - 10000 a,start "status=1 mode=same"
-check "virtual-terminal input off during the wait" "" 3F7 2000 start "status=waiting mode=0x3F7->0x1F0"
+check "virtual-terminal input off during the wait" "" 3F7 2000 start,raw "status=waiting mode=0x3F7->0x1F0"
 check "virtual-terminal input back after it" "" 3F7 10000 start,raw,a "status=1 mode=same"
 
 echo "$passed passed, $failures failed"
