@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/switch_run.h"
+#include "app/entry.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
 #include "platform/sim/sim_console.h"

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/entry.h"
 #include "app/switch_run.h"
 #include "console/console.h"
 #include "platform/sim/sim_console.h"

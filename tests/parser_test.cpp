@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "app/switch_run.h"
+#include "app/command_line.h"
+#include "app/entry.h"
 #include "harness.h"
 
 namespace drvflip::testing {
@@ -119,6 +122,64 @@ TEST(CommandLine, UsageWithoutAConsoleStillEndsWithStatus1) {
   EXPECT_EQ(m.console.out, kUsage);
   EXPECT_EQ(m.console.waitsStarted, 1U);
   EXPECT_EQ(m.console.reads, 0U);
+}
+
+// Raw command lines, as GetCommandLineW gives them, and the vectors they split into.
+TEST(CommandLine, TheRawLineIsSplitByOneSetOfRules) {
+  struct Case {
+    const wchar_t* line;
+    std::vector<std::wstring> args;  // element 0 first
+  };
+  const std::vector<Case> cases = {
+      {L"drvflip pcsc", {L"drvflip", L"pcsc"}},
+      {L"", {L""}},
+      {L"drvflip", {L"drvflip"}},
+      {L"drvflip \t pcsc\ttavi  ", {L"drvflip", L"pcsc", L"tavi"}},  // tabs, trailing blanks
+      {L"d \"pcsc\"", {L"d", L"pcsc"}},
+      {L"d \"pcsc tavi\"", {L"d", L"pcsc tavi"}},
+      {L"d \"\"", {L"d", L""}},  // an empty quoted argument
+      {L"d \"\" x", {L"d", L"", L"x"}},
+      {L"d p\"cs\"c", {L"d", L"pcsc"}},                  // quotes inside a word
+      {L"d \"a\"\"b c\"", {L"d", L"a\"b c"}},            // "" mid-stretch: the stretch goes on
+      {L"d \"\"\"a b\"", {L"d", L"\"a b"}},              // "" at the start of a stretch
+      {L"d \"a b\"\"\"", {L"d", L"a b\""}},              // "" at its end
+      {L"d a\"\"b", {L"d", L"ab"}},                      // "" outside a stretch: open, close
+      {L"d \"a b", {L"d", L"a b"}},                      // unterminated: runs to the end
+      {L"d a\\b c:\\x\\", {L"d", L"a\\b", L"c:\\x\\"}},  // backslashes without a quote
+      {L"d a\\\"b", {L"d", L"a\"b"}},                    // odd: the quote is literal
+      {L"d a\\\\\"b c\"", {L"d", L"a\\b c"}},            // even: halved, the quote groups
+      {L"d a\\\\\\\"b", {L"d", L"a\\\"b"}},              // three: one, then a literal quote
+      {L"d \"a\\\" b\"", {L"d", L"a\" b"}},              // an escaped quote inside a stretch
+      {L"d \"c:\\dir\\\\\" x", {L"d", L"c:\\dir\\", L"x"}},
+      {L"d p*", {L"d", L"p*"}},  // no wildcard expansion
+      {L"C:\\dir\\\"drvflip.exe\" tavi", {L"C:\\dir\\drvflip.exe", L"tavi"}},  // name: \ literal
+      {L"\"C:\\Program Files\\drvflip.exe\" pcsc", {L"C:\\Program Files\\drvflip.exe", L"pcsc"}},
+      {L"\"C:\\a b\\\" x", {L"C:\\a b\\", L"x"}},
+      {L"\"a\"\"b\" c", {L"ab", L"c"}},  // the name's quotes only group
+      {L" pcsc", {L"", L"pcsc"}},        // an empty name
+  };
+  auto split = std::make_unique<app::ArgumentVector>();  // too large for a test's stack
+  for (const Case& c : cases) {
+    app::SplitCommandLine(c.line, split.get());
+    std::vector<std::wstring> got(split->argv.begin(), split->argv.begin() + split->argc);
+    EXPECT_EQ(got, c.args) << "line: " << std::string(c.line, c.line + std::wcslen(c.line));
+    EXPECT_EQ(split->argv[static_cast<std::size_t>(split->argc)], nullptr);
+  }
+}
+
+// The longest line Windows passes, in the two shapes that need the most room.
+TEST(CommandLine, A32767CharacterLineFits) {
+  auto split = std::make_unique<app::ArgumentVector>();
+  const std::wstring name(32767, L'x');
+  app::SplitCommandLine((name + L"y").c_str(), split.get());
+  ASSERT_EQ(split->argc, 1);
+  EXPECT_EQ(split->argv[0], name) << "the most characters: all of them and a terminator";
+  std::wstring many = L"d";
+  while (many.size() + 2 <= 32767) many += L" a";
+  app::SplitCommandLine((many + L" overflow").c_str(), split.get());
+  EXPECT_EQ(split->argc, 16384) << "what lies past 32767 characters is not read";
+  EXPECT_EQ(std::wstring(split->argv[16383]), L"a");
+  EXPECT_EQ(split->argv[16384], nullptr);
 }
 
 }  // namespace

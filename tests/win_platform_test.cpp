@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/switch_run.h"
+#include "app/entry.h"
 #include "harness.h"
 #include "reader/io_channel.h"
 #include "reader/reader_discovery.h"

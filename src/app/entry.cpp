@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "app/entry.h"
 #include "app/switch_run.h"
 
 namespace drvflip::app {

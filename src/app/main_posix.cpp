@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/switch_run.h"
+#include "app/entry.h"
 #include "app/utf8_args.h"
 #include "platform/posix/posix_console.h"
 #include "platform/sim/sim_system.h"

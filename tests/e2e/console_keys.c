@@ -2,16 +2,22 @@
  *
  *   console_keys RESULT MODE WAIT_MS STEPS PROGRAM
  *
+ * PROGRAM is the command line to start, or @FILE: then drvflip.exe is started
+ * with FILE's first line (UTF-8) as its raw command line, as it stands.
  * MODE is the console input mode to set first (hex), or "-" to keep it.
  * STEPS is a comma-separated list, done in order:
  *   start      start PROGRAM (its standard input: a file, if "stdin-file" came before)
  *   stdin-file give PROGRAM a file as its standard input
+ *   out-files  PROGRAM's standard output and error go to out.txt and err.txt
  *   raw        wait until PROGRAM has put the console into raw mode (no
  *              Ctrl+C processing), then create the file "raw" (for typing)
+ *   screen     read the console's screen: " screen=shown" follows the mode in
+ *              RESULT when the usage and the key prompt are on it, else
+ *              " screen=missing"
  *   any name of the key table below: queue that input event
  * After the steps it waits up to WAIT_MS for PROGRAM, then writes one line to
  * RESULT: "status=N" or "status=waiting" (PROGRAM is then ended), followed by
- * "mode=same" or "mode=0xBEFORE->0xAFTER". Console output under a terminal is
+ * "mode=same" or "mode=0xBEFORE->0xAFTER" (and the screen, if read). Console output under a terminal is
  * full of cursor sequences, hence the file. */
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,6 +47,40 @@ static const struct Step kSteps[] = {
 };
 
 static HANDLE input;
+
+/* The usage text and the key prompt are on the screen, wherever the cursor
+   sequences of a terminal put them. */
+static BOOL UsageShown(void) {
+  HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (output == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(output, &info)) return FALSE;
+  const DWORD cells = (DWORD)info.dwSize.X * (DWORD)info.dwSize.Y;
+  wchar_t* screen = calloc(cells + 1, sizeof *screen);
+  DWORD read = 0;
+  COORD origin = {0, 0};
+  BOOL shown = screen != NULL &&
+               ReadConsoleOutputCharacterW(output, screen, cells, origin, &read) &&
+               wcsstr(screen, L"USAGE:") != NULL && wcsstr(screen, L"drvflip <command>") != NULL &&
+               wcsstr(screen, L"Press any key to continue") != NULL;
+  free(screen);
+  CloseHandle(output);
+  return shown;
+}
+
+/* The raw command line in FILE's first line. */
+static wchar_t* ReadLine(const wchar_t* file) {
+  static char bytes[65536];
+  static wchar_t line[32768];
+  FILE* f = _wfopen(file, L"rb");
+  if (f == NULL) return NULL;
+  size_t n = fread(bytes, 1, sizeof bytes - 1, f);
+  fclose(f);
+  while (n > 0 && (bytes[n - 1] == '\n' || bytes[n - 1] == '\r')) --n;
+  bytes[n] = 0;
+  if (MultiByteToWideChar(CP_UTF8, 0, bytes, -1, line, 32768) == 0) return NULL;
+  return line;
+}
 
 static BOOL Queue(const struct Step* step) {
   INPUT_RECORD record;
@@ -84,11 +124,18 @@ int wmain(int argc, wchar_t** argv) {
   memset(&child, 0, sizeof child);
   startup.cb = sizeof startup;
   BOOL started = FALSE;
+  int screen = -1;
+  wchar_t* program = argv[5];
+  const wchar_t* application = NULL;
+  if (program[0] == L'@' && (application = L"drvflip.exe", program = ReadLine(program + 1)) == NULL) {
+    fprintf(result, "cannot read %ls\n", argv[5] + 1);
+    return 2;
+  }
   wchar_t* context = NULL;
   for (wchar_t* step = wcstok_s(argv[4], L",", &context); step != NULL;
        step = wcstok_s(NULL, L",", &context)) {
     if (wcscmp(step, L"start") == 0) {
-      started = CreateProcessW(NULL, argv[5], NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child);
+      started = CreateProcessW(application, program, NULL, NULL, TRUE, 0, NULL, NULL, &startup, &child);
       if (!started) {
         fprintf(result, "CreateProcess failed with error %lu\n", GetLastError());
         return 2;
@@ -104,6 +151,16 @@ int wmain(int argc, wchar_t** argv) {
       startup.hStdInput = file;
       startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
       startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    } else if (wcscmp(step, L"out-files") == 0) {
+      SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+      startup.dwFlags = STARTF_USESTDHANDLES;
+      startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+      startup.hStdOutput =
+          CreateFileW(L"out.txt", GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+      startup.hStdError =
+          CreateFileW(L"err.txt", GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+    } else if (wcscmp(step, L"screen") == 0) {
+      screen = UsageShown();
     } else if (wcscmp(step, L"raw") == 0) {
       DWORD mode = ENABLE_PROCESSED_INPUT;
       for (int tries = 0; tries < 1000 && (mode & ENABLE_PROCESSED_INPUT) != 0; ++tries) {
@@ -133,8 +190,10 @@ int wmain(int argc, wchar_t** argv) {
   }
   DWORD after = 0;
   GetConsoleMode(input, &after);
-  if (after == before) fprintf(result, " mode=same\n");
-  else fprintf(result, " mode=0x%lX->0x%lX\n", before, after);
+  if (after == before) fprintf(result, " mode=same");
+  else fprintf(result, " mode=0x%lX->0x%lX", before, after);
+  if (screen >= 0) fprintf(result, " screen=%s", screen ? "shown" : "missing");
+  fprintf(result, "\n");
   fclose(result);
   return 0;
 }
