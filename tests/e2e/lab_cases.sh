@@ -57,6 +57,17 @@ check_type() {  # check_type NAME READER TYPE COUNT PATH
 head 1 "$path0"
 active PCSC
 check "one reader: pcsc" 0 "$H$A" "" -- pcsc
+# The open as the switch driver saw it: read and write sharing (3), overlapped
+# (options 0x40, FILE_NON_DIRECTORY_FILE, without FILE_SYNCHRONOUS_IO_*), read
+# and write access (FILE_GENERIC_READ | FILE_GENERIC_WRITE once the I/O manager
+# has mapped them; Wine 8 hands a driver no security context, recorded as
+# 0xFFFFFFFF).
+opened="$("$lab" get 0 OpenShare) $("$lab" get 0 OpenOptions) $("$lab" get 0 OpenAccess)"
+case $opened in
+  "0x00000003 0x00000040 "0x0012019F | "0x00000003 0x00000040 "0xFFFFFFFF)
+    echo "ok   the open: share, options, access = $opened"; passed=$((passed + 1)) ;;
+  *) echo "FAIL the open: share, options, access = $opened"; failures=$((failures + 1)) ;;
+esac
 head 1 "$path0"
 active TAVI
 check "one reader: tavi" 0 "$H$A" "" -- tavi

@@ -16,6 +16,13 @@
  * ApiVersion, FileVersion and BuildNumber fill the information record, and
  * SetIgnore (not 0) takes a SetDriverType request but keeps the type, so
  * that a test can read the type in force without changing it.
+ *
+ * As the reader's switch driver, it takes each request only with its exact
+ * sizes (input and output: 0 and 16, 4 and 0, 0 and 4); any other size fails
+ * with STATUS_INFO_LENGTH_MISMATCH. And it writes what each open carried into
+ * the same key, for a test to read: OpenAccess (the desired access, as the
+ * I/O manager hands it over), OpenShare (the share access) and OpenOptions
+ * (the create options; FILE_SYNCHRONOUS_IO_* there means not overlapped).
  */
 #include <ddk/wdm.h>
 
@@ -62,6 +69,16 @@ static ULONG ReadSetting(PDEVICE_OBJECT pdo, PCWSTR name, ULONG dflt, BOOLEAN* f
   return *(ULONG*)value->Data;
 }
 
+/* Writes a DWORD under the device's hardware key. */
+static void WriteSetting(PDEVICE_OBJECT pdo, PCWSTR name, ULONG data) {
+  HANDLE key;
+  UNICODE_STRING valueName;
+  if (!NT_SUCCESS(IoOpenDeviceRegistryKey(pdo, PLUGPLAY_REGKEY_DEVICE, KEY_WRITE, &key))) return;
+  RtlInitUnicodeString(&valueName, name);
+  ZwSetValueKey(key, &valueName, 0, REG_DWORD, &data, sizeof data);
+  ZwClose(key);
+}
+
 static void PutWord(UCHAR* out, ULONG word) {
   out[0] = (UCHAR)word;
   out[1] = (UCHAR)(word >> 8);
@@ -93,17 +110,20 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   ULONG_PTR information = 0;
   PCWSTR statusName, bytesName, pendName;
   BOOLEAN haveBytes = FALSE;
-  ULONG forcedStatus, bytes, pendMs;
+  ULONG forcedStatus, bytes, pendMs, wantIn = 0, wantOut = 0;
 
   switch (code) {
     case CODE_GET_DRIVER_INFO:
       statusName = L"InfoStatus"; bytesName = L"InfoBytes"; pendName = L"InfoPendMs";
+      wantOut = 16;
       break;
     case CODE_SET_DRIVER_TYPE:
       statusName = L"SetStatus"; bytesName = L"SetBytes"; pendName = L"SetPendMs";
+      wantIn = 4;
       break;
     case CODE_GET_ACTIVE_DRIVER:
       statusName = L"ActiveStatus"; bytesName = L"ActiveBytes"; pendName = L"ActivePendMs";
+      wantOut = 4;
       break;
     default:
       irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
@@ -117,6 +137,8 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 
   if (forcedStatus != 0) {
     status = (NTSTATUS)forcedStatus;
+  } else if (inSize != wantIn || outSize != wantOut) {
+    status = STATUS_INFO_LENGTH_MISMATCH;
   } else if (code == CODE_GET_DRIVER_INFO) {
     if (outSize < 16 || buffer == NULL) {
       status = STATUS_BUFFER_TOO_SMALL;
@@ -173,7 +195,14 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 static NTSTATUS DispatchCreateClose(PDEVICE_OBJECT device, PIRP irp) {
-  (void)device;
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  if (stack->MajorFunction == IRP_MJ_CREATE) {
+    DEVICE_EXTENSION* ext = (DEVICE_EXTENSION*)device->DeviceExtension;
+    PIO_SECURITY_CONTEXT security = stack->Parameters.Create.SecurityContext;
+    WriteSetting(ext->pdo, L"OpenAccess", security != NULL ? security->DesiredAccess : 0xFFFFFFFFUL);
+    WriteSetting(ext->pdo, L"OpenShare", stack->Parameters.Create.ShareAccess);
+    WriteSetting(ext->pdo, L"OpenOptions", stack->Parameters.Create.Options & 0x00FFFFFFUL);
+  }
   irp->IoStatus.Status = STATUS_SUCCESS;
   irp->IoStatus.Information = 0;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
