@@ -138,13 +138,6 @@ TEST(ConsoleOutput, FullBufferIsWrittenIn4096ByteBlocks) {
   EXPECT_EQ(io.both, std::string(5000, 'y') + "e");
 }
 
-InputEvent Key(wchar_t character, std::uint16_t vk = 0, bool down = true) {
-  return {InputEvent::Kind::Key, down, vk, character};
-}
-InputEvent Other(InputEvent::Kind kind) {
-  return {kind, true, 0, 0};
-}
-
 TEST(KeyWait, WhichEventsEndTheWait) {
   struct Case {
     const char* name;

@@ -135,8 +135,7 @@ TEST(GetInterfacePath, EveryOutcome) {
        }),
        0, true, kPath0, ""},
       {"required size at the 1 MiB limit",
-       withReader([](sim::Reader& r) { r.requiredSize = reader::kMaxDetailSize; }), 0, true, kPath0,
-       ""},
+       withReader([](sim::Reader& r) { r.requiredSize = 1048576; }), 0, true, kPath0, ""},
   };
   for (const LookupCase& c : cases) {
     Machine m;
@@ -191,7 +190,7 @@ TEST(GetInterfacePath, DetailSizesTooSmallForTheRecordNeverOverrun) {
 }
 
 TEST(GetInterfacePath, AnAbsurdDetailSizeIsRefusedWithoutAllocating) {
-  for (const std::uint32_t required : {0xFFFFFFFFU, reader::kMaxDetailSize + 1}) {
+  for (const std::uint32_t required : {0xFFFFFFFFU, 1048577U}) {
     Machine m;
     m.system.AddReader(kPath0).requiredSize = required;
     PathBuffer path{};
@@ -283,12 +282,6 @@ TEST(GetInterfacePath, EachLookupTakesItsOwnSnapshot) {
     }
   }
 }
-
-}  // namespace
-}  // namespace drvflip::testing
-
-namespace drvflip::testing {
-namespace {
 
 // The simulated system refuses a record whose size field is not this
 // process's record size, as SetupAPI does: a lookup written with the 32-bit

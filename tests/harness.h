@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,28 @@ inline std::string Crlf(const std::string& text) {
     out += c;
   }
   return out;
+}
+
+// How a simulated switch driver answers a request.
+inline sim::Reply Refuse(std::uint32_t error) {
+  return {.failWith = error, .bytes = {}, .pending = false, .failAtWait = 0};
+}
+inline sim::Reply Bytes(std::uint32_t count) {
+  return {.failWith = 0, .bytes = count, .pending = false, .failAtWait = 0};
+}
+inline sim::Reply Pending(std::uint32_t failAtWait = 0) {
+  return {.failWith = 0, .bytes = {}, .pending = true, .failAtWait = failAtWait};
+}
+
+// Console input events.
+inline platform::InputEvent Key(wchar_t character, std::uint16_t vk = 0, bool down = true) {
+  return {.kind = platform::InputEvent::Kind::Key,
+          .keyDown = down,
+          .virtualKey = vk,
+          .character = character};
+}
+inline platform::InputEvent Other(platform::InputEvent::Kind kind) {
+  return {.kind = kind, .keyDown = true, .virtualKey = 0, .character = 0};
 }
 
 inline const std::wstring kPath0 =
@@ -50,3 +73,13 @@ struct Machine {
 };
 
 }  // namespace drvflip::testing
+
+namespace drvflip::sim {
+
+// How GoogleTest shows a request that differs.
+inline void PrintTo(const Request& r, std::ostream* os) {
+  *os << std::hex << "{0x" << r.code << std::dec << ", in " << r.inputSize << ", out "
+      << r.outputSize << "}";
+}
+
+}  // namespace drvflip::sim

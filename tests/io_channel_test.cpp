@@ -145,27 +145,20 @@ struct RequestCase {
 TEST(IoChannel, RequestsCompleteAtOnceOrAtTheWait) {
   const std::vector<RequestCase> cases = {
       {"at once", {}, true, true, 16, ""},
-      {"pending", {0, {}, true, 0}, true, true, 16, ""},
-      {"pending without a place for the count", {0, {}, true, 0}, false, true, 0, ""},
-      {"at once, short", {0, 12, false, 0}, true, true, 12, ""},
-      {"pending, short", {0, 12, true, 0}, true, true, 12, ""},
-      {"refused",
-       {1, {}, false, 0},
+      {"pending", Pending(), true, true, 16, ""},
+      {"pending without a place for the count", Pending(), false, true, 0, ""},
+      {"at once, short", Bytes(12), true, true, 12, ""},
+      {"pending, short",
+       {.failWith = 0, .bytes = 12, .pending = true, .failAtWait = 0},
        true,
-       false,
-       0,
+       true,
+       12,
+       ""},
+      {"refused", Refuse(1), true, false, 0,
        "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\r\n"},
-      {"refused as not supported",
-       {50, {}, false, 0},
-       true,
-       false,
-       0,
+      {"refused as not supported", Refuse(50), true, false, 0,
        "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.\r\n"},
-      {"pending, then failed",
-       {0, {}, true, 0x1F},
-       true,
-       false,
-       0,
+      {"pending, then failed", Pending(0x1F), true, false, 0,
        "ERROR: IoctlSync: GetOverlappedResult failed with error = 0x0000001F.\r\n"},
   };
   for (const RequestCase& c : cases) {
@@ -195,7 +188,7 @@ TEST(IoChannel, RequestsCompleteAtOnceOrAtTheWait) {
 
 TEST(IoChannel, AFailedWaitCallIsReported) {
   Machine m;
-  m.system.AddReader(kPath0).driver.replies[kInfo] = {0, {}, true, 0};
+  m.system.AddReader(kPath0).driver.replies[kInfo] = Pending();
   m.system.FailCall(Call::GetOverlappedResult, 6);
   {
     console::Console out(m.console);

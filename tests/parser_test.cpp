@@ -56,7 +56,7 @@ TEST(CommandLine, EveryCallWithoutACommandShowsUsageAndWaits) {
   for (const UsageCase& c : cases) {
     Machine m;
     m.console.hasConsoleInput = true;
-    m.console.events = {{platform::InputEvent::Kind::Key, true, 0x41, L'a'}};
+    m.console.events = {Key(L'a', 0x41)};
     int status = -1;
     switch (c.args.size()) {
       case 0: status = m.Run({}); break;

@@ -7,18 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "driverctl/driver_requests.h"
 #include "harness.h"
 
 namespace drvflip::testing {
 namespace {
 
 using sim::Call;
-namespace dc = driverctl;
 
-constexpr std::uint32_t kInfo = dc::kCodeGetDriverInfo;
-constexpr std::uint32_t kSet = dc::kCodeSetDriverType;
-constexpr std::uint32_t kActive = dc::kCodeGetActiveDriver;
+// The three requests as the switch driver must get them: code, input and
+// output size.
+constexpr sim::Request kInfo{.code = 0x80912248U, .inputSize = 0, .outputSize = 16};
+constexpr sim::Request kSet{.code = 0x8091224CU, .inputSize = 4, .outputSize = 0};
+constexpr sim::Request kActive{.code = 0x80912250U, .inputSize = 0, .outputSize = 4};
 
 std::string Narrow(const std::wstring& text) {
   return {text.begin(), text.end()};
@@ -36,18 +36,8 @@ struct Scenario {
   int status;
   std::string out;  // with line feeds; the program writes CR LF
   std::string err;
-  std::vector<std::uint32_t> codes;  // every request sent, in order
+  std::vector<sim::Request> requests;  // every request sent, in order
 };
-
-sim::Reply Refuse(std::uint32_t error) {
-  return {error, {}, false, 0};
-}
-sim::Reply Bytes(std::uint32_t count) {
-  return {0, count, false, 0};
-}
-sim::Reply Pending() {
-  return {0, {}, true, 0};
-}
 
 TEST(SwitchRun, Scenarios) {
   const auto one = [](std::function<void(sim::Reader&)> f) {
@@ -156,42 +146,42 @@ TEST(SwitchRun, Scenarios) {
        "",
        {kInfo, kSet, kActive}},
       {"version reply of 12 bytes",
-       reply(kInfo, Bytes(12)),
+       reply(kInfo.code, Bytes(12)),
        L"pcsc",
        1,
        Head(kPath0),
        "ERROR: GetDriverInfo: bytes returned = 12, bytes expected = 16.\n",
        {kInfo}},
       {"version reply of 0 bytes",
-       reply(kInfo, Bytes(0)),
+       reply(kInfo.code, Bytes(0)),
        L"pcsc",
        1,
        Head(kPath0),
        "ERROR: GetDriverInfo: bytes returned = 0, bytes expected = 16.\n",
        {kInfo}},
       {"version request refused",
-       reply(kInfo, Refuse(1)),
+       reply(kInfo.code, Refuse(1)),
        L"pcsc",
        1,
        Head(kPath0),
        "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\n",
        {kInfo}},
       {"SetDriverType refused",
-       reply(kSet, Refuse(1)),
+       reply(kSet.code, Refuse(1)),
        L"tavi",
        1,
        Head(kPath0) + kVersions,
        "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.\n",
        {kInfo, kSet}},
       {"GetActiveDriver refused",
-       reply(kActive, Refuse(50)),
+       reply(kActive.code, Refuse(50)),
        L"tavi",
        0,
        Head(kPath0) + kVersions,
        "ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.\n",
        {kInfo, kSet, kActive}},
       {"GetActiveDriver short",
-       reply(kActive, Bytes(2)),
+       reply(kActive.code, Bytes(2)),
        L"tavi",
        0,
        Head(kPath0) + kVersions,
@@ -212,28 +202,28 @@ TEST(SwitchRun, Scenarios) {
        "",
        {kInfo, kSet, kActive}},
       {"version request pending",
-       reply(kInfo, Pending()),
+       reply(kInfo.code, Pending()),
        L"pcsc",
        0,
        Head(kPath0) + kVersions + "\nCurrently activated driver type: PCSC\n",
        "",
        {kInfo, kSet, kActive}},
       {"set pending",
-       reply(kSet, Pending()),
+       reply(kSet.code, Pending()),
        L"tavi",
        0,
        Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n",
        "",
        {kInfo, kSet, kActive}},
       {"readback pending",
-       reply(kActive, Pending()),
+       reply(kActive.code, Pending()),
        L"tavi",
        0,
        Head(kPath0) + kVersions + "\nCurrently activated driver type: TAVI\n",
        "",
        {kInfo, kSet, kActive}},
       {"set pending, then failed",
-       reply(kSet, sim::Reply{0, {}, true, 0x1F}),
+       reply(kSet.code, Pending(0x1F)),
        L"tavi",
        1,
        Head(kPath0) + kVersions,
@@ -277,7 +267,7 @@ TEST(SwitchRun, Scenarios) {
     EXPECT_EQ(m.Run({s.command}), s.status) << s.name;
     EXPECT_EQ(m.console.out, Crlf(s.out)) << s.name;
     EXPECT_EQ(m.console.err, Crlf(s.err)) << s.name;
-    EXPECT_EQ(m.system.CodesSent(), s.codes) << s.name;
+    EXPECT_EQ(m.system.RequestsSent(), s.requests) << s.name;
     EXPECT_EQ(m.system.Problems(), "") << s.name << ": nothing may be left open";
     EXPECT_EQ(m.system.OpenCount(), 0U) << s.name;
     EXPECT_EQ(m.console.waitsStarted, 0U) << s.name << ": only the usage waits for a key";
@@ -307,12 +297,6 @@ TEST(SwitchRun, ManyReadersManyMissingPaths) {
   EXPECT_EQ(m.system.Problems(), "");
 }
 
-}  // namespace
-}  // namespace drvflip::testing
-
-namespace drvflip::testing {
-namespace {
-
 TEST(SwitchRun, APathWithCharactersAbove255IsOpenedAsItIsAndPrintedWithQuestionMarks) {
   Machine m;
   const std::wstring path = std::wstring(L"\\\\?\\usb#") + wchar_t(0xE9) + wchar_t(0x4E2D) + L"#1";
@@ -322,6 +306,27 @@ TEST(SwitchRun, APathWithCharactersAbove255IsOpenedAsItIsAndPrintedWithQuestionM
   EXPECT_EQ(m.console.out.substr(0, head.size()), head);
   ASSERT_EQ(m.system.FilesOpened().size(), 1U);
   EXPECT_EQ(m.system.FilesOpened()[0].path, path) << "the path itself is not changed";
+}
+
+// A command that no row maps to a driver type never comes out of the parser;
+// the switch run still refuses it before sending anything that changes the driver.
+TEST(SwitchRun, ACommandWithoutADriverTypeIsRefused) {
+  Machine m;
+  m.system.AddReader(kPath0);
+  app::CommandState command;
+  command.id = 7;
+  command.name = {L'p', L'c', L's', L'x'};
+  reader::PathBuffer path{};
+  int status = -1;
+  {
+    console::Console out(m.console);
+    status = app::SwitchRun(m.os, out, command, path);
+  }
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(m.console.out, Crlf(Head(kPath0) + kVersions));
+  EXPECT_EQ(m.console.err, Crlf("ERROR: Unexpected command 7 ('pcsx') to set driver type\n"));
+  EXPECT_EQ(m.system.RequestsSent(), std::vector<sim::Request>{kInfo});
+  EXPECT_EQ(m.system.Problems(), "");
 }
 
 }  // namespace

@@ -213,10 +213,6 @@ class ConsoleIo {
   ~ConsoleIo() = default;
 };
 
-}  // namespace drvflip::platform
-
-namespace drvflip::platform {
-
 // The whole seam, handed down from the entry.
 struct Platform {
   DeviceSetup& setup;

@@ -127,9 +127,8 @@ std::size_t SimSystem::CountCalls(Call call) const {
 
 std::vector<std::uint32_t> SimSystem::CodesSent() const {
   std::vector<std::uint32_t> codes;
-  for (const CallRecord& r : calls_) {
-    if (r.call == Call::DeviceIoControl) codes.emplace_back(r.value);
-  }
+  codes.reserve(requests_.size());
+  for (const Request& r : requests_) codes.emplace_back(r.code);
   return codes;
 }
 
@@ -165,6 +164,10 @@ bool SimSystem::Fails(Call call, std::uint32_t* error) {
 
 bool SimSystem::Record(Call call, std::uint32_t value, const void* handle, bool ok) {
   calls_.push_back({call, value, Key(handle), ok});
+  // A call that succeeds may change the last error, as Windows' calls may (a
+  // successful SetupDiDestroyDeviceInfoList sets it to 0): a code read one
+  // call too late shows in the message.
+  if (ok) lastError_ = 0;
   return ok;
 }
 
@@ -351,6 +354,7 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t code, const void* i
                                 std::uint32_t inputSize, void* output, std::uint32_t outputSize,
                                 std::uint32_t* bytesReturned, platform::Overlapped* overlapped) {
   constexpr Call kCall = Call::DeviceIoControl;
+  requests_.push_back({code, inputSize, outputSize});
   std::uint32_t error = 0;
   if (Fails(kCall, &error)) return Fail(kCall, code, device, error);
   const Object* object = Find(device, Kind::Device);

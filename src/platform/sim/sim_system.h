@@ -74,6 +74,14 @@ struct Reader {
   SwitchDriver driver;
 };
 
+// One control request as the driver got it: the code and the buffer sizes.
+struct Request {
+  std::uint32_t code = 0;
+  std::uint32_t inputSize = 0;
+  std::uint32_t outputSize = 0;
+  bool operator==(const Request&) const = default;
+};
+
 struct CallRecord {
   Call call;
   std::uint32_t value;  // the index, the control code or the size; else 0
@@ -102,7 +110,9 @@ class SimSystem final : public platform::DeviceSetup, public platform::Kernel {
   // The ledger.
   [[nodiscard]] const std::vector<CallRecord>& Calls() const { return calls_; }
   [[nodiscard]] std::size_t CountCalls(Call call) const;
-  // Every control code sent, in order, to any reader.
+  // Every control request sent, in order, to any reader, with its sizes.
+  [[nodiscard]] const std::vector<Request>& RequestsSent() const { return requests_; }
+  // Their control codes alone.
   [[nodiscard]] std::vector<std::uint32_t> CodesSent() const;
   // Handles, snapshots, buffers and queued requests still open.
   [[nodiscard]] std::size_t OpenCount() const;
@@ -168,6 +178,7 @@ class SimSystem final : public platform::DeviceSetup, public platform::Kernel {
   std::map<Call, std::map<int, std::uint32_t>> failures_;
   std::map<Call, int> counts_;
   std::vector<CallRecord> calls_;
+  std::vector<Request> requests_;
   std::map<std::uintptr_t, Object> objects_;
   std::map<const void*, std::size_t> blocks_;
   std::map<const platform::Overlapped*, Queued> queued_;
