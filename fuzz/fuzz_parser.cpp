@@ -1,11 +1,15 @@
 // The entry over arbitrary argument vectors: the parser, the usage path and
-// the key wait. A command word switches the one simulated reader.
+// the key wait. A command word switches the one simulated reader. A vector
+// may also come through a raw command line: quoted as Windows programs quote
+// arguments, it must split back into itself; any text must split safely.
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/entry.h"
 #include "fuzz_check.h"
 #include "fuzz_input.h"
@@ -38,6 +42,24 @@ bool IsCommand(const std::wstring& arg) {
   return folded == L"pcsc" || folded == L"tavi";
 }
 
+// An argument quoted so that the split gives it back: in double quotes, each
+// quote escaped, and the backslashes before a quote (or the closing one) doubled.
+std::wstring Quote(const std::wstring& arg) {
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : arg) {
+    if (c == L'"') {
+      quoted.append(backslashes + 1, L'\\');
+      backslashes = 0;
+    } else {
+      backslashes = c == L'\\' ? backslashes + 1 : 0;
+    }
+    quoted += c;
+  }
+  quoted.append(backslashes, L'\\');
+  return quoted + L"\"";
+}
+
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() &&
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
@@ -65,6 +87,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::vector<std::wstring> args{L"drvflip.exe"};
   for (std::uint32_t n = in.Below(4); n > 0; --n) args.push_back(Argument(in));
+  const std::uint32_t route = in.Below(3);
+  if (route != 0) {
+    static const auto split = std::make_unique<drvflip::app::ArgumentVector>();
+    std::wstring line = args[0];
+    for (std::size_t i = 1; i < args.size(); ++i) line += L" " + Quote(args[i]);
+    const bool roundTrip = route == 1 && line.size() <= drvflip::app::kMaxCommandLine &&
+                           line.find(L'\0') == std::wstring::npos;
+    if (route == 2) line = in.Text(200);
+    drvflip::app::SplitCommandLine(line.c_str(), split.get());
+    FUZZ_CHECK(split->argc >= 1 &&
+               split->argv.at(static_cast<std::size_t>(split->argc)) == nullptr);
+    std::vector<std::wstring> back(split->argv.begin(), split->argv.begin() + split->argc);
+    if (roundTrip) FUZZ_CHECK(back == args);
+    if (route == 2) args = back;
+  }
   std::vector<const wchar_t*> argv;
   for (const std::wstring& arg : args) argv.push_back(arg.c_str());
   argv.push_back(nullptr);

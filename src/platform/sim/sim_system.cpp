@@ -126,9 +126,9 @@ std::size_t SimSystem::CountCalls(Call call) const {
 }
 
 std::vector<std::uint32_t> SimSystem::CodesSent() const {
-  std::vector<std::uint32_t> codes;
-  codes.reserve(requests_.size());
-  for (const Request& r : requests_) codes.emplace_back(r.code);
+  std::vector<std::uint32_t> codes(requests_.size());
+  std::transform(requests_.begin(), requests_.end(), codes.begin(),
+                 [](const Request& r) { return r.code; });
   return codes;
 }
 
