@@ -6,7 +6,7 @@
 #include "app/entry.h"
 #include "platform/win/win_platform.h"
 
-int wmain() {
+int wmain(int /*argc*/, wchar_t** /*argv*/) {
   // About 192 KB, zero at start: in the image's uninitialised data, not in the file.
   static drvflip::app::ArgumentVector args;
   drvflip::app::SplitCommandLine(GetCommandLineW(), &args);
