@@ -7,7 +7,7 @@
 #include "platform/win/win_platform.h"
 
 int wmain(int /*argc*/, wchar_t** /*argv*/) {
-  // About 192 KB, zero at start: in the image's uninitialised data, not in the file.
+  // 128 KB (32-bit) or 192 KB, zero at start: uninitialised data, not in the file.
   static drvflip::app::ArgumentVector args;
   drvflip::app::SplitCommandLine(GetCommandLineW(), &args);
   // cppcheck-suppress unassignedVariable
