@@ -1,0 +1,125 @@
+# Sourced by tools/release and tools/verify-release: the one maker of each file
+# of the release, so that what the verifier checks is what the release holds.
+# Both tools source it first, before they define anything of their own.
+
+# A function that the caller's shell exported (export -f cmake) would stand in
+# for the command of the same name.
+while read -r f; do unset -f "$f"; done < <(compgen -A function)
+unset f
+
+# The Debian packages whose versions decide the bytes of the exes and the zip.
+toolchain_packages=(
+  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-base
+  gcc-mingw-w64-i686-posix gcc-mingw-w64-i686-posix-runtime
+  gcc-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix-runtime
+  mingw-w64-common mingw-w64-i686-dev mingw-w64-x86-64-dev ninja-build zip)
+
+# One line per package: "NAME VERSION", or "NAME (not installed)".
+toolchain() {
+  local p v
+  for p in "${toolchain_packages[@]}"; do
+    v=$(dpkg-query -W -f='${Version}' "$p" 2>/dev/null) || v=
+    echo "$p ${v:-(not installed)}"
+  done
+}
+
+# release_env: the environment of the build, the same whatever the caller's.
+# Every exported variable goes but HOME (git's own safety settings live
+# there), TMPDIR and DRVFLIP_OSSLSIGNCODE: CMake seeds its flags from CFLAGS,
+# CXXFLAGS, LDFLAGS and RCFLAGS and reads CMAKE_* settings, zip reads ZIPOPT,
+# unzip UNZIP, and so on. Fixed locale, time zone, search path and umask.
+release_env() {
+  local v
+  while read -r v; do
+    case $v in
+      HOME | TMPDIR | DRVFLIP_OSSLSIGNCODE) ;;
+      *) unset "$v" 2>/dev/null || true ;;
+    esac
+  done < <(compgen -e)
+  export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LC_ALL=C TZ=UTC
+  umask 022
+}
+
+# export_tree COMMIT DIR: the files of COMMIT as git stores them, in DIR. Each
+# blob is written raw, so that no line-ending setting (core.autocrlf, core.eol,
+# eol attributes) or filter of the caller's git changes a byte.
+export_tree() {
+  local commit=$1 dir=$2 meta mode type object path
+  git ls-tree -r -z --full-tree "$commit" | while IFS=$'\t' read -r -d '' meta path; do
+    read -r mode type object <<<"$meta"
+    case $mode in
+      100644 | 100755) ;;
+      *) echo "${0##*/}: $path: a tree entry of mode $mode is not exported" >&2; return 1 ;;
+    esac
+    mkdir -p "$dir/$(dirname "$path")" && git cat-file blob "$object" >"$dir/$path" || return 1
+    [ "$mode" = 100644 ] || chmod 755 "$dir/$path"
+  done
+}
+
+# release_version TREE: the project version in TREE's CMakeLists.txt.
+release_version() {
+  sed -n 's/^project(drvflip VERSION \([0-9][0-9.]*\).*/\1/p' "$1/CMakeLists.txt"
+}
+
+# build_exes TREE WORK: builds WORK/build-x64/drvflip.exe and
+# WORK/build-x86/drvflip.exe from the source tree TREE, in fresh folders.
+build_exes() {
+  local tree=$1 work=$2 arch toolchain
+  for arch in x64 x86; do
+    toolchain=$([ $arch = x64 ] && echo mingw-w64-x86_64 || echo mingw-w64-i686)
+    echo "${0##*/}: building the $arch exe"
+    rm -rf "$work/build-$arch"
+    cmake -S "$tree" -B "$work/build-$arch" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+      -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/$toolchain.cmake" -DBUILD_TESTING=OFF >/dev/null &&
+      cmake --build "$work/build-$arch" --target drvflip >/dev/null || return 1
+  done
+}
+
+crlf() { sed 's/$/\r/'; }
+
+# make_texts TREE VERSION DIR: DIR/README.txt, the parts of the README that a
+# Windows user needs, and DIR/CHANGELOG.txt, both with CR LF line ends.
+make_texts() {
+  local tree=$1 version=$2 dir=$3
+  awk '/^## / { keep = ($0 ~ /^## (Using it on Windows|Installing and deploying|Troubleshooting)$/) }
+       keep && !/^<!--/' "$tree/README.md" | { printf '# drvflip %s\n\n' "$version"; cat; } |
+    crlf >"$dir/README.txt" && crlf <"$tree/CHANGELOG.md" >"$dir/CHANGELOG.txt"
+}
+
+# buildinfo_head VERSION COMMIT: the lines of BUILDINFO.txt before the
+# toolchain's "package NAME VERSION" lines, one for each toolchain package.
+buildinfo_head() {
+  echo "# What built this release: tools/verify-release ZIP builds it again from this and compares."
+  echo "version $1"
+  echo "commit $2"
+}
+
+# make_buildinfo VERSION COMMIT DIR: DIR/BUILDINFO.txt, with this machine's toolchain.
+make_buildinfo() {
+  { buildinfo_head "$1" "$2" && toolchain | sed 's/^/package /'; } | crlf >"$3/BUILDINFO.txt"
+}
+
+# release_files NAME: the paths in the zip, in the zip's order.
+release_files() {
+  printf '%s\n' "$1/BUILDINFO.txt" "$1/CHANGELOG.txt" "$1/README.txt" "$1/x64/drvflip.exe" \
+    "$1/x86/drvflip.exe"
+}
+
+# pack_zip PACK NAME STAMP ZIP: the zip ZIP (a new file) of PACK/NAME's files,
+# with fixed modes, times (STAMP, in seconds) and order, and no extra fields
+# (owners, Unix times).
+pack_zip() {
+  local pack=$1 name=$2 stamp=$3 zip=$4
+  local files
+  mapfile -t files < <(release_files "$name")
+  find "$pack" -type d -exec chmod 755 {} + -o -type f -exec chmod 644 {} + &&
+    find "$pack" -exec touch -h -d "@$stamp" {} + &&
+    (cd "$pack" && TZ=UTC zip -q -X -D "$zip" "${files[@]}")
+}
+
+# need_git: stops with a clear message where git is missing.
+need_git() {
+  command -v git >/dev/null 2>&1 ||
+    { echo "${0##*/}: git is needed (apt-get install git)" >&2; exit 1; }
+}
