@@ -79,6 +79,8 @@ line 'C:\dir\"drvflip.exe" tavi' 0 $'0 device(s) found.\n' ""
 line 'drvflip.exe "pcsc' 0 $'0 device(s) found.\n' ""
 line 'drvflip.exe a\\\"b' 1 "$usage" $'ERROR: Unknown command \'a\\"b\'.\n'
 line 'drvflip.exe  "pcsc tavi"  ' 1 "$usage" $'ERROR: Unknown command \'pcsc tavi\'.\n'
+# A command line without the program's name: its first word is taken for the name.
+line 'pcsc' 1 "$usage" ""
 
 echo "$passed passed, $failures failed"
 [ "$failures" = 0 ]
