@@ -64,7 +64,7 @@ x86_case() {
       elif x86_runs; then
         X86_CASE=wow64 X86_WHY="this host runs 32-bit code ($x86_wine --version ran)"
       elif [ ! -x "$x86_wine" ]; then
-        X86_CASE=skip X86_WHY="Wine's 32-bit side ($x86_wine) is not installed"
+        X86_CASE=skip X86_WHY="Wine's 32-bit side ($x86_wine, package wine32:i386) is not installed"
       elif [ "$(id -u)" != 0 ] && ! sudo -n true 2>/dev/null; then
         X86_CASE=skip X86_WHY="this host runs no 32-bit code, and emulating it needs root or a sudo that asks no password"
       else
