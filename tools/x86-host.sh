@@ -26,6 +26,7 @@ x86_name=drvflip-qemu-i386
 x86_qemu=/usr/bin/qemu-i386-static
 x86_wine=/usr/lib/wine/wine
 x86_lock=
+x86_setup=
 x86_state=/dev/shm
 [ -d "$x86_state" ] && [ -w "$x86_state" ] || x86_state=/tmp
 x86_mounted_mark=$x86_state/drvflip-binfmt-mounted
@@ -79,11 +80,16 @@ x86_case() {
 }
 
 # Registers qemu-i386 for the length of the run; on failure sets X86_WHY and returns 1.
+# Two locks: drvflip-binfmt.lock, held shared by every run that uses the
+# emulator (the last one out is the one that can take it exclusive), and
+# drvflip-binfmt-setup.lock, held while a run sets up or tears down, briefly.
 x86_emulation_start() {
   local magic mask
   [ -x "$x86_qemu" ] || { X86_WHY="qemu-user-static could not be installed"; return 1; }
-  exec {x86_lock}>>"$x86_state/drvflip-binfmt.lock" || { X86_WHY="cannot open $x86_state/drvflip-binfmt.lock"; return 1; }
-  flock -x "$x86_lock"
+  exec {x86_lock}>>"$x86_state/drvflip-binfmt.lock" {x86_setup}>>"$x86_state/drvflip-binfmt-setup.lock" ||
+    { X86_WHY="cannot open the locks in $x86_state"; return 1; }
+  flock -x "$x86_setup"
+  flock -s "$x86_lock"
   if [ ! -e "$x86_dir/register" ]; then
     if ! x86_root mount -t binfmt_misc binfmt_misc "$x86_dir" 2>/dev/null; then
       X86_WHY="binfmt_misc cannot be mounted on $x86_dir"
@@ -109,12 +115,12 @@ x86_emulation_start() {
     x86_emulation_stop
     return 1
   fi
-  # Other runs may share the registration from now on.
-  flock -s "$x86_lock"
+  flock -u "$x86_setup"
 }
 
 x86_emulation_stop() {
   [ -n "$x86_lock" ] || return 0
+  flock -x "$x86_setup"
   # The last run out (no other holds the lock) removes what runs of ours added.
   if flock -x -n "$x86_lock"; then
     [ ! -e "$x86_dir/$x86_name" ] || echo -1 | x86_root tee "$x86_dir/$x86_name" >/dev/null 2>&1 ||
@@ -124,6 +130,6 @@ x86_emulation_stop() {
       x86_root umount "$x86_dir" && rm -f "$x86_mounted_mark"
     fi
   fi
-  exec {x86_lock}>&-
+  exec {x86_lock}>&- {x86_setup}>&-
   x86_lock=
 }
