@@ -23,7 +23,11 @@ constexpr std::uint32_t kActive = 0x80912250U;
 
 std::uint32_t ErrorCode(drvflip::fuzz::Input& in) {
   static constexpr std::array<std::uint32_t, 10> kCodes = {1, 2, 5, 6, 8, 31, 50, 87, 122, 259};
-  return in.Flag() ? kCodes.at(in.Below(kCodes.size())) : (in.Word32() | 1U);
+  const std::uint32_t code = in.Flag() ? kCodes.at(in.Below(kCodes.size())) : (in.Word32() | 1U);
+  // A failure with ERROR_IO_PENDING (997) means a request was queued, which a
+  // pending reply models; as a plain failure it is a state Windows never gives.
+  constexpr std::uint32_t kErrorIoPending = 997;
+  return code == kErrorIoPending ? code + 2 : code;
 }
 
 std::wstring Path(drvflip::fuzz::Input& in) {
