@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 /*
  * The platform calls that 'drvflip pcsc' makes, in the same order, with no
  * logic around them: the floor against which the benchmark sets drvflip.exe.

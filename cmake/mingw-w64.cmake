@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 # Cross-compiling drvflip.exe with MinGW-w64 (posix thread model, which
 # GoogleTest needs) for the target that the including toolchain file names in
 # mingw_triple; the tests run under Wine, in a prefix of the build's own.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // An invariant of a fuzz target: a violation prints what broke and aborts,
 // which libFuzzer reports with the input that caused it.
 #pragma once

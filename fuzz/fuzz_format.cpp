@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // Console formatting, encoding and buffering over arbitrary formats and
 // arguments: every wide character, huge lengths, missing newlines.
 #include <cstdint>

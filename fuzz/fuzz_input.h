@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // Reads fuzzer bytes as the values a target needs; past the end every read
 // gives zero.
 #pragma once

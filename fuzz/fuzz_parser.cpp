@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The entry over arbitrary argument vectors: the parser, the usage path and
 // the key wait. A command word switches the one simulated reader. A vector
 // may also come through a raw command line: quoted as Windows programs quote

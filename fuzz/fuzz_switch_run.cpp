@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The whole switch run over arbitrary simulated platform behaviour: each
 // call's result and error code, sizes and paths, and the switch driver's
 // replies and byte counts, all chosen by the fuzzer.

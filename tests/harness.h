@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // A whole simulated machine for one test: the simulated system (readers and
 // their switch drivers), the simulated console, and the program run on them.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The native console against a real pseudo-terminal: what a terminal
 // delivers for one key press ends the key wait once and is consumed whole.
 #include "platform/posix/posix_console.h"

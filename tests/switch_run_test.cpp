@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The whole program on a simulated machine: argument vector in; the exact
 // bytes of both streams, the exit status and the requests the switch driver
 // received out.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The Windows side of the seam through the real calls, in a Wine prefix
 // where no reader is installed.
 #include "platform/win/win_platform.h"

@@ -1,4 +1,6 @@
 #!/usr/bin/env python3
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 """What tools/verify-release reads of a zip and of a signed exe, in bytes.
 
   release-zip.py members ZIP BOUND

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 # The 32-bit exe's tests on this host; sourced by tools/test.
 #
 # Some x86-64 hosts run no 32-bit code at all (a kernel booted with

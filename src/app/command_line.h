@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The split of a Windows command line (GetCommandLineW) into an argument
 // vector, made here rather than by the C runtime: the msvcrt.dll of Windows
 // splits with an older runtime's rules, under which "" inside a quoted

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The entry: argument parsing, the usage path and the hand-over to the
 // switch run.
 #include <algorithm>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The native drvflip for Linux. It runs the same program as drvflip.exe, but
 // against a simulated system with one reader whose switch driver starts with
 // the PC/SC driver active; the console is the real terminal. Arguments are

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The Windows entry: drvflip splits its command line itself, the same way on
 // every Windows (see command_line.h), and passes the exit status on unchanged.
 #include <windows.h>

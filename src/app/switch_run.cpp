@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 #include "app/switch_run.h"
 
 #include "driverctl/driver_requests.h"

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // Console: the program's one way of talking to the user.
 //
 // Print formats printf-style wide-character text with the conversions %s, %d,

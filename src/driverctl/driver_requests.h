@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The switch driver's three control requests, their codes and records, the
 // API version rule, and the driver types with their display names.
 #pragma once

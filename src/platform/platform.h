@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The seam between drvflip and the operating system.
 //
 // Everything the program needs of Windows is reached through the three

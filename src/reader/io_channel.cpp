@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 #include "reader/io_channel.h"
 
 namespace drvflip::reader {

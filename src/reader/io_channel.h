@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // IoChannel: one reader's device interface opened for overlapped I/O, with
 // the event on which each request's completion is awaited. IoctlSync sends a
 // device control request and waits for it, so callers see a synchronous call.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 #include "reader/reader_discovery.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // Reader discovery: the present devices of the reader's interface class,
 // found through the device-setup interface. Each call takes its own snapshot
 // of the present devices and releases it before it returns.

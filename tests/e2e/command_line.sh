@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 # The program as a user runs it, with no terminal and standard input from
 # /dev/null (so the key wait returns at once): exact bytes on standard output
 # and standard error, and the exit status, for each command line.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 /* Runs a program in this console and reports how its key wait went.
  *
  *   console_keys RESULT MODE WAIT_MS STEPS PROGRAM

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 # The key wait of drvflip.exe at a real console. Under a pseudo-terminal
 # (script) Wine gives a program a console; console_keys.exe runs drvflip.exe
 # in it, queues input events or waits for keys typed at the terminal, and

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 # drvflip.exe end to end under Wine, against test readers served by the test
 # switch driver: exact bytes on both streams and the exit status.
 # Usage: lab_cases.sh LAB_FILES_DIR PREFIX_DIR

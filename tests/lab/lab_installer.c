@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 /*
  * Adds and removes the root-enumerated test devices that the test switch
  * driver serves, in a Wine prefix of the lab's own.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 /*
  * A test switch driver for drvflip's end-to-end tests under Wine.
  *

@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 """A timestamp authority (RFC 3161) on loopback, for the release check.
 
     python3 tsa.py DIR     DIR holds tsa.pem, tsa.key, ca.pem and tsa.cnf

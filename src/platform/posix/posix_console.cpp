@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 #include "platform/posix/posix_console.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The console on Linux and other POSIX systems, for the native build: the
 // standard streams are file descriptors 1 and 2, the console input device is
 // the controlling terminal, and raw mode is termios without echo, canonical

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The simulated console: records what is written to each stream, and serves
 // console input events from a script.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The simulated side of the seam: device setup and kernel services as
 // Windows provides them to drvflip, with a switch driver behind each reader.
 //

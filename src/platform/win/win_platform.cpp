@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // Forwarders to Win32. The seam's records mirror the platform's; the checks
 // below hold them to the platform's own definitions, so that each size field
 // the program sets is what this process's SetupAPI expects.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 the drvflip authors
+// SPDX-License-Identifier: MIT
 // The Windows side of the seam: each call forwards to Win32.
 #pragma once
 
