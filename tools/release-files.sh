@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
 # Sourced by tools/release and tools/verify-release: the one maker of each file
 # of the release, so that what the verifier checks is what the release holds.
 # Both tools source it first, before they define anything of their own.
@@ -79,12 +81,37 @@ build_exes() {
 crlf() { sed 's/$/\r/'; }
 
 # make_texts TREE VERSION DIR: DIR/README.txt, the parts of the README that a
-# Windows user needs, and DIR/CHANGELOG.txt, both with CR LF line ends.
+# Windows user needs, DIR/CHANGELOG.txt and DIR/LICENSE.txt, all with CR LF
+# line ends.
 make_texts() {
   local tree=$1 version=$2 dir=$3
-  awk '/^## / { keep = ($0 ~ /^## (Using it on Windows|Installing and deploying|Troubleshooting)$/) }
+  awk '/^## / { keep = ($0 ~ /^## (Using it on Windows|Installing and deploying|Troubleshooting|Security)$/) }
        keep && !/^<!--/' "$tree/README.md" | { printf '# drvflip %s\n\n' "$version"; cat; } |
-    crlf >"$dir/README.txt" && crlf <"$tree/CHANGELOG.md" >"$dir/CHANGELOG.txt"
+    crlf >"$dir/README.txt" && crlf <"$tree/CHANGELOG.md" >"$dir/CHANGELOG.txt" &&
+    crlf <"$tree/LICENSE" >"$dir/LICENSE.txt"
+}
+
+# The release's own tools, beside this file.
+release_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# make_sbom VERSION COMMIT STAMP WORK DIR: DIR/drvflip-VERSION.cdx.json and
+# DIR/THIRD-PARTY-NOTICES.txt, from the links of WORK/build-x64 and
+# WORK/build-x86 (their linker maps) and the exes as shipped in DIR/x64 and
+# DIR/x86. Stops, naming it, at anything linked that it cannot account for.
+make_sbom() {
+  python3 "$release_tools/sbom.py" make "$1" "$2" "$3" "$5" \
+    "x64=$4/build-x64:$5/x64/drvflip.exe" "x86=$4/build-x86:$5/x86/drvflip.exe" </dev/null
+}
+
+# sbom_modules: the folder of the SBOM validator's npm packages, one for each
+# lock file (tools/install-deps release installs it there, outside the tree).
+sbom_modules() {
+  echo "${HOME:-/root}/.cache/drvflip/cyclonedx-$(sha256sum <"$release_tools/sbom/package-lock.json" | cut -c1-16)"
+}
+
+# validate_sbom SBOM: one line from the CycloneDX project's validator; fails where it is not valid.
+validate_sbom() {
+  NODE_PATH="$(sbom_modules)/node_modules" node "$release_tools/sbom/validate.cjs" "$1" </dev/null
 }
 
 # buildinfo_head VERSION COMMIT: the lines of BUILDINFO.txt before the
@@ -102,8 +129,8 @@ make_buildinfo() {
 
 # release_files NAME: the paths in the zip, in the zip's order.
 release_files() {
-  printf '%s\n' "$1/BUILDINFO.txt" "$1/CHANGELOG.txt" "$1/README.txt" "$1/x64/drvflip.exe" \
-    "$1/x86/drvflip.exe"
+  printf '%s\n' "$1/BUILDINFO.txt" "$1/CHANGELOG.txt" "$1/LICENSE.txt" "$1/README.txt" \
+    "$1/THIRD-PARTY-NOTICES.txt" "$1/$1.cdx.json" "$1/x64/drvflip.exe" "$1/x86/drvflip.exe"
 }
 
 # pack_zip PACK NAME STAMP ZIP: the zip ZIP (a new file) of PACK/NAME's files,
