@@ -494,6 +494,8 @@ def make(version, commit, stamp, out, builds):
         "name": name,
         "version": pkg_version,
         "purl": f"pkg:deb/debian/{name}@{purl_version(pkg_version)}?arch={arch}&distro={where}",
+        "properties": properties(bsi([f"{name}_{pkg_version.split(':')[-1]}_{arch}.deb"], "executable", "archive",
+                                     "structured")),
     } for name, pkg_version, arch in toolchain()]
     authors = {"name": "the drvflip authors"}
     stamp_text = time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(int(stamp)))
