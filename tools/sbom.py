@@ -356,7 +356,6 @@ def parts(build):
     held = owners(absolute)
     components = {}
     for path, member in found:
-        shown = f"{path}({member})" if member else path
         if not os.path.isabs(path):
             continue  # made in the build folder, from drvflip's own sources
         path = os.path.normpath(path)
