@@ -525,8 +525,7 @@ def make(version, commit, stamp, out, builds):
                 "properties": properties(
                     bsi([f"drvflip-{version}-windows.zip"], "non-executable", "archive", "structured", "MIT")
                     + [("drvflip:commit", commit)]),
-            },
-            "properties": properties([("bsi:sbom:specification", "TR-03183-2 v2.0.0")])
+            }
         },
         "components": exes + dll_components,
         "dependencies": dependencies,
@@ -644,8 +643,8 @@ def main(argv):
             return 0
         if len(argv) >= 7 and argv[1] == "make":
             builds = []
-            for spec in argv[6:]:
-                arch, _, rest = spec.partition("=")
+            for given in argv[6:]:
+                arch, _, rest = given.partition("=")
                 build, _, exe = rest.partition(":")
                 builds.append((arch, build, exe))
             make(argv[2], argv[3], argv[4], argv[5], builds)
