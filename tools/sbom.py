@@ -408,10 +408,10 @@ def toolchain():
                 os.path.join(os.path.dirname(os.path.abspath(__file__)), "release-files.sh")).stdout.split()
     found = []
     for name in names:
-        out = run("dpkg-query", "-W", "-f=${Version}\t${Architecture}", name).stdout
-        version, _, arch = out.partition("\t")
-        if version:
-            found.append((name, version, arch))
+        try:
+            found.append((name, *package_info(name)))
+        except Unknown:
+            pass  # not installed: BUILDINFO.txt says so, the SBOM leaves it out
     return found
 
 

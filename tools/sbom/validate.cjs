@@ -9,7 +9,7 @@
 // Prints one line: "valid ..." (exit 0) or what is wrong (exit 1).
 'use strict'
 const fs = require('fs')
-const { Validation, Spec, SPDX } = require('@cyclonedx/cyclonedx-library')
+const { Validation, SPDX } = require('@cyclonedx/cyclonedx-library')
 
 function licences (node, found) {
   if (Array.isArray(node)) {
@@ -28,7 +28,7 @@ function licences (node, found) {
 
 async function main (path) {
   const text = fs.readFileSync(path, 'utf8')
-  const errors = await new Validation.JsonStrictValidator(Spec.Version.v1dot6).validate(text)
+  const errors = await new Validation.JsonStrictValidator('1.6').validate(text)
   if (errors !== null) {
     console.log(`not valid CycloneDX 1.6 JSON (strict): ${JSON.stringify(errors).slice(0, 500)}`)
     return 1
