@@ -89,7 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   console.outIsConsole = in.Flag();
   console.errIsConsole = in.Flag();
   Configure(in, system);
-  const wchar_t* argv[] = {L"drvflip.exe", in.Flag() ? L"pcsc" : L"Tavi", nullptr};  // NOLINT
+  const wchar_t* word = in.Flag() ? L"pcsc" : L"Tavi";
+  // Read last, so that an input that ends before it switches.
+  const bool query = in.Byte() % 3 == 2;
+  const wchar_t* argv[] = {L"drvflip.exe", query ? L"Query" : word, nullptr};  // NOLINT
 
   drvflip::platform::Platform os{system, system, console};
   int status = -1;
@@ -98,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     status = drvflip::app::RunProgram(os, out, 2, argv);
   }
 
-  FUZZ_CHECK(status == 0 || status == 1);
+  FUZZ_CHECK(status == 0 || status == 1 || (query && status == 2));
   FUZZ_CHECK(system.Problems().empty());
   FUZZ_CHECK(system.OpenCount() == 0);
   FUZZ_CHECK(system.FilesOpened().size() <= 1);
@@ -107,6 +110,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint32_t> codes = system.CodesSent();
   const auto sets = std::count(codes.begin(), codes.end(), kSet);
   FUZZ_CHECK(sets <= 1);
+  if (query) {
+    // A query never changes the driver: it asks for the versions and the type, in that order.
+    const std::vector<std::uint32_t> road = {kInfo, kActive};
+    FUZZ_CHECK(codes.size() <= road.size() && std::equal(codes.begin(), codes.end(), road.begin()));
+    FUZZ_CHECK((status == 0) == Contains(console.out, "Currently activated"));
+    if (status == 2)
+      FUZZ_CHECK(system.FilesOpened().empty() && !Contains(console.err, "CountReaders"));
+    return 0;
+  }
   const std::vector<std::uint32_t> road = {kInfo, kSet, kActive};
   FUZZ_CHECK(codes.size() <= road.size() && std::equal(codes.begin(), codes.end(), road.begin()));
   if (sets == 1) {

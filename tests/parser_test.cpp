@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,8 @@ namespace {
 
 const std::string kUsage = Crlf(
     "\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n"
-    "   pcsc\t\tLoad the PC/SC driver.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n\n"
+    "   pcsc\t\tLoad the PC/SC driver.\n   query\t\tShow the driver type now active.\n\n"
+    "EXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n"
     "\nPress any key to continue\n");
 
 struct UsageCase {
@@ -45,6 +47,8 @@ TEST(CommandLine, EveryCallWithoutACommandShowsUsageAndWaits) {
       {"-hx", {L"-hx"}, ""},
       {"near command", {L"tavix"}, "ERROR: Unknown command 'tavix'.\n"},
       {"prefix of a command", {L"pcs"}, "ERROR: Unknown command 'pcs'.\n"},
+      {"query, one letter short", {L"quer"}, "ERROR: Unknown command 'quer'.\n"},
+      {"query, one letter more", {L"querys"}, "ERROR: Unknown command 'querys'.\n"},
       {"empty argument", {L""}, "ERROR: Unknown command ''.\n"},
       {"one quoted argument with a blank", {L"pcsc tavi"}, "ERROR: Unknown command 'pcsc tavi'.\n"},
       {"wildcard as typed", {L"p*"}, "ERROR: Unknown command 'p*'.\n"},
@@ -83,7 +87,9 @@ TEST(CommandLine, CommandWordsInAnyCaseAreParsedToTheCanonicalName) {
   for (const Case& c :
        {Case{L"pcsc", app::kCommandPcsc, L"pcsc"}, Case{L"PCSC", app::kCommandPcsc, L"pcsc"},
         Case{L"pCsC", app::kCommandPcsc, L"pcsc"}, Case{L"tavi", app::kCommandTavi, L"tavi"},
-        Case{L"Tavi", app::kCommandTavi, L"tavi"}, Case{L"TAVI", app::kCommandTavi, L"tavi"}}) {
+        Case{L"Tavi", app::kCommandTavi, L"tavi"}, Case{L"TAVI", app::kCommandTavi, L"tavi"},
+        Case{L"query", app::kCommandQuery, L"query"}, Case{L"QUERY", app::kCommandQuery, L"query"},
+        Case{L"qUeRy", app::kCommandQuery, L"query"}}) {
     sim::SimConsole io;
     console::Console console(io);
     const wchar_t* argv[] = {L"drvflip", c.typed, nullptr};  // NOLINT(*-avoid-c-arrays)
@@ -118,12 +124,32 @@ TEST(CommandLine, ACommandRunsTheSwitchAndDoesNotWait) {
   }
 }
 
-TEST(CommandLine, UsageWithoutAConsoleStillEndsWithStatus1) {
-  Machine m;  // no console input device: the wait returns at once
-  EXPECT_EQ(m.Run({L"-?"}), 1);
-  EXPECT_EQ(m.console.out, kUsage);
-  EXPECT_EQ(m.console.waitsStarted, 1U);
-  EXPECT_EQ(m.console.reads, 0U);
+// The usage waits for a key only where one can come: never without a console
+// input device, never in session 0 (services and what they start), even with
+// a console; where the session cannot be learnt, it waits.
+TEST(CommandLine, UsageWaitsOnlyWhereAKeyCanCome) {
+  struct Case {
+    const char* name;
+    bool console;
+    std::optional<std::uint32_t> session;
+    std::size_t opened;  // console input devices opened
+    std::size_t reads;
+  };
+  for (const Case& c : {Case{"no console", false, 1, 1, 0}, Case{"session 0", true, 0, 0, 0},
+                        Case{"session 0, no console", false, 0, 0, 0},
+                        Case{"session 1", true, 1, 1, 1}, Case{"session 2", true, 2, 1, 1},
+                        Case{"session unknown", true, std::nullopt, 1, 1}}) {
+    Machine m;
+    m.console.hasConsoleInput = c.console;
+    m.console.session = c.session;
+    m.console.events = {Key(L'a', 0x41)};
+    EXPECT_EQ(m.Run({L"-?"}), 1) << c.name;
+    EXPECT_EQ(m.console.out, kUsage) << c.name;
+    EXPECT_EQ(m.console.err, "") << c.name;
+    EXPECT_EQ(m.console.waitsStarted, c.opened) << c.name;
+    EXPECT_EQ(m.console.reads, c.reads) << c.name;
+    EXPECT_EQ(m.console.inputOpen, 0) << c.name;
+  }
 }
 
 // Raw command lines, as GetCommandLineW gives them, and the vectors they split into.

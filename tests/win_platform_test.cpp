@@ -58,6 +58,15 @@ TEST(WindowsSide, OpeningAMissingDeviceFails) {
       << m.console.err;
 }
 
+// Wine puts every process in session 1, services too; Windows puts services
+// and what they start in session 0.
+TEST(WindowsSide, TheSessionOfThisProcessIsLearnt) {
+  platform::WinConsoleIo io;
+  std::uint32_t session = 0xFFFFFFFFU;
+  EXPECT_TRUE(io.GetSessionId(&session));
+  EXPECT_NE(session, 0xFFFFFFFFU);
+}
+
 TEST(WindowsSide, HeapBlocksAndEvents) {
   platform::WinKernel kernel;
   void* block = kernel.Allocate(100);

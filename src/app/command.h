@@ -8,11 +8,12 @@
 
 namespace drvflip::app {
 
-// 0 = no command yet, 1 = tavi, 2 = pcsc.
+// 0 = no command yet, 1 = tavi, 2 = pcsc, 3 = query.
 using CommandId = std::int32_t;
 inline constexpr CommandId kCommandNone = 0;
 inline constexpr CommandId kCommandTavi = 1;
 inline constexpr CommandId kCommandPcsc = 2;
+inline constexpr CommandId kCommandQuery = 3;
 
 inline constexpr std::size_t kCommandNameCapacity = 20;
 

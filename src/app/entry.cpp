@@ -18,7 +18,8 @@ struct CommandRow {
   CommandId id;
 };
 
-constexpr std::array<CommandRow, 2> kCommands{{{L"tavi", kCommandTavi}, {L"pcsc", kCommandPcsc}}};
+constexpr std::array<CommandRow, 3> kCommands{
+    {{L"tavi", kCommandTavi}, {L"pcsc", kCommandPcsc}, {L"query", kCommandQuery}}};
 
 constexpr wchar_t FoldAscii(wchar_t c) {
   return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;
@@ -68,8 +69,9 @@ bool ParseCommandLine(console::Console& console, int argc, const wchar_t* const*
 int ShowUsage(console::Console& console) {
   console.Print(Stream::Out,
                 L"\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n"
-                L"   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n\n"
-                L"EXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n\n");
+                L"   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n"
+                L"   query\t\tShow the driver type now active.\n\n"
+                L"EXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n");
   console.Print(Stream::Out, L"\nPress any key to continue\n");
   console.WaitKey();
   return kExitFailure;
@@ -80,6 +82,7 @@ int RunProgram(platform::Platform& os, console::Console& console, int argc,
   reader::PathBuffer path{};
   CommandState command;
   if (!ParseCommandLine(console, argc, argv, &command)) return ShowUsage(console);
+  if (command.id == kCommandQuery) return QueryRun(os, console, path);
   return SwitchRun(os, console, command, path);
 }
 

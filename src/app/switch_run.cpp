@@ -11,22 +11,58 @@ namespace {
 using console::Stream;
 namespace dc = driverctl;
 
+// Counts the readers and walks them by index to the first whose path is
+// obtained: true with that path in path and its "Open" line printed. *count
+// is the count that was printed (-1 when the device list was not obtained).
+bool FindReader(platform::Platform& os, console::Console& console, reader::PathBuffer& path,
+                std::int32_t* count) {
+  *count = reader::CountReaders(os.setup);
+  console.Print(Stream::Out, L"%d device(s) found.\n", *count);
+  if (*count < 0) {
+    console.Print(Stream::Err,
+                  L"ERROR: CountReaders: the list of present devices could not be obtained.\n");
+  }
+  for (std::int32_t index = 0; index < *count; ++index) {
+    if (!reader::GetInterfacePath(os, console, &path, index)) {
+      console.Print(Stream::Out, L"ERROR: Not found.\n");
+      continue;
+    }
+    console.Print(Stream::Out, L"Open '%s'.\n", path.data());
+    return true;
+  }
+  return false;
+}
+
+// Opens the channel on the reader's path, reads and prints the driver's
+// versions and checks its API version: true when the driver may be asked more.
+bool OpenAndCheck(reader::IoChannel& channel, console::Console& console,
+                  const reader::PathBuffer& path) {
+  if (!channel.Open(path.data())) return false;
+  dc::DriverInfo info;
+  if (!dc::GetDriverInfo(channel, console, &info)) return false;
+  console.Print(Stream::Out, L"\n\n");
+  console.Print(Stream::Out, L"Driver API version: %d.%d\n", dc::Major(info.ApiVersion()),
+                dc::Minor(info.ApiVersion()));
+  console.Print(Stream::Out, L"Driver file version: %d.%d.0.%d\n", dc::Major(info.FileVersion()),
+                dc::Minor(info.FileVersion()), static_cast<std::int32_t>(info.BuildNumber()));
+  return dc::CheckApiVersion(console, info);
+}
+
+// Reads the type in force and prints it: true when it was read.
+bool ShowActiveDriver(reader::IoChannel& channel, console::Console& console) {
+  dc::DriverType active = 0;
+  if (!dc::GetActiveDriver(channel, console, &active)) return false;
+  console.Print(Stream::Out, L"\nCurrently activated driver type: %s\n", dc::DriverTypeName(active));
+  return true;
+}
+
 // One attempt on the reader whose path is in path: open, read the versions,
 // check them, set the type, read back the type in force. The channel is
 // released on every way out.
 int SwitchReader(platform::Platform& os, console::Console& console, const CommandState& command,
                  const reader::PathBuffer& path) {
   reader::IoChannel channel(os.kernel, console);
-  if (!channel.Open(path.data())) return kExitFailure;
-
-  dc::DriverInfo info;
-  if (!dc::GetDriverInfo(channel, console, &info)) return kExitFailure;
-  console.Print(Stream::Out, L"\n\n");
-  console.Print(Stream::Out, L"Driver API version: %d.%d\n", dc::Major(info.ApiVersion()),
-                dc::Minor(info.ApiVersion()));
-  console.Print(Stream::Out, L"Driver file version: %d.%d.0.%d\n", dc::Major(info.FileVersion()),
-                dc::Minor(info.FileVersion()), static_cast<std::int32_t>(info.BuildNumber()));
-  if (!dc::CheckApiVersion(console, info)) return kExitFailure;
+  if (!OpenAndCheck(channel, console, path)) return kExitFailure;
 
   dc::DriverType type = 0;
   if (!dc::DriverTypeForCommand(command.id, &type)) {
@@ -35,12 +71,8 @@ int SwitchReader(platform::Platform& os, console::Console& console, const Comman
     return kExitFailure;
   }
   if (!dc::SetDriverType(channel, type)) return kExitFailure;
-
-  dc::DriverType active = 0;
-  if (dc::GetActiveDriver(channel, console, &active)) {
-    console.Print(Stream::Out, L"\nCurrently activated driver type: %s\n",
-                  dc::DriverTypeName(active));
-  }
+  // A failed read-back has printed its reason; the type was set all the same.
+  ShowActiveDriver(channel, console);
   return kExitSuccess;
 }
 
@@ -48,21 +80,18 @@ int SwitchReader(platform::Platform& os, console::Console& console, const Comman
 
 int SwitchRun(platform::Platform& os, console::Console& console, const CommandState& command,
               reader::PathBuffer& path) {
-  const std::int32_t count = reader::CountReaders(os.setup);
-  console.Print(Stream::Out, L"%d device(s) found.\n", count);
-  if (count < 0) {
-    console.Print(Stream::Err,
-                  L"ERROR: CountReaders: the list of present devices could not be obtained.\n");
-  }
-  for (std::int32_t index = 0; index < count; ++index) {
-    if (!reader::GetInterfacePath(os, console, &path, index)) {
-      console.Print(Stream::Out, L"ERROR: Not found.\n");
-      continue;
-    }
-    console.Print(Stream::Out, L"Open '%s'.\n", path.data());
-    return SwitchReader(os, console, command, path);
-  }
-  return kExitSuccess;
+  std::int32_t count = 0;
+  if (!FindReader(os, console, path, &count)) return kExitSuccess;
+  return SwitchReader(os, console, command, path);
+}
+
+int QueryRun(platform::Platform& os, console::Console& console, reader::PathBuffer& path) {
+  std::int32_t count = 0;
+  // A device list that could not be taken says nothing of whether a reader is there.
+  if (!FindReader(os, console, path, &count)) return count < 0 ? kExitFailure : kExitNoReader;
+  reader::IoChannel channel(os.kernel, console);
+  if (!OpenAndCheck(channel, console, path)) return kExitFailure;
+  return ShowActiveDriver(channel, console) ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace drvflip::app

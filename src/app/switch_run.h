@@ -14,11 +14,20 @@ namespace drvflip::app {
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
+// A query that found no reader, or none whose path could be read.
+inline constexpr int kExitNoReader = 2;
 
 // Counts the readers, switches the first one whose path is obtained to the
 // driver type the command names, and prints what happened. 1 when a step from
 // Open through SetDriverType failed; 0 otherwise (also with no reader).
 int SwitchRun(platform::Platform& os, console::Console& console, const CommandState& command,
               reader::PathBuffer& path);
+
+// The switch run up to the API check on the first reader whose path is
+// obtained, then the type in force read and printed; no request that changes
+// the driver is sent. 0 when the type was read; 2 with no reader, or none
+// whose path could be read; 1 when the device list could not be taken or a
+// step from Open through the read failed.
+int QueryRun(platform::Platform& os, console::Console& console, reader::PathBuffer& path);
 
 }  // namespace drvflip::app

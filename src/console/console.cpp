@@ -218,6 +218,10 @@ class RawMode {
 }  // namespace
 
 void Console::WaitKey() {
+  // In session 0 (services, and what they start) a console, if there is one,
+  // has nobody at it: no key can ever come.
+  std::uint32_t session = 0;
+  if (io_.GetSessionId(&session) && session == 0) return;
   const platform::InputHandle input = io_.OpenInput();
   if (input == platform::kNoInput) return;
   const InputOwner owner(io_, input);

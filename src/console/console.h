@@ -91,7 +91,8 @@ class Console {
   void PrintArgs(Stream stream, const wchar_t* format, std::span<const FormatArg> args);
 
   // Blocks until one key is pressed at the console; returns at once when
-  // there is no console input device.
+  // there is no console input device, or in session 0, where no one can be
+  // at the console.
   void WaitKey();
 
  private:

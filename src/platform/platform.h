@@ -210,6 +210,10 @@ class ConsoleIo {
   // Reads one input event, blocking. False on failure; *count is the number of
   // events read (0 or 1).
   virtual bool ReadInput(InputHandle input, InputEvent* event, std::uint32_t* count) = 0;
+  // The session of this process (ProcessIdToSessionId): services and what
+  // they start run in session 0, where nobody can press a key. False when it
+  // cannot be learnt.
+  virtual bool GetSessionId(std::uint32_t* session) = 0;
 
  protected:
   ~ConsoleIo() = default;

@@ -25,7 +25,7 @@ run() {  # run ARGS... : fills $work/out, $work/err and $status
 
 crlf() { printf '%s' "${1//$'\n'/$'\r\n'}"; }
 
-usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n\n\nPress any key to continue\n'
+usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n   query\t\tShow the driver type now active.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n\nPress any key to continue\n'
 
 check() {  # check NAME STATUS OUT ERR -- ARGS...
   local name=$1 want_status=$2 want_out=$3 want_err=$4
@@ -66,11 +66,13 @@ if [ -n "$emulator" ]; then
   # In a bare Wine prefix there is no reader.
   check "pcsc, no reader" 0 $'0 device(s) found.\n' "" -- pcsc
   check "TAVI, no reader" 0 $'0 device(s) found.\n' "" -- TAVI
+  check "query, no reader" 2 $'0 device(s) found.\n' "" -- query
 else
   # The native program simulates one reader whose driver starts with PC/SC.
   path='\\?\root#drvflip_sim#0000#{c4414883-6b5b-44c2-b888-7d04fe8505d2}'
   head=$'1 device(s) found.\nOpen \''"$path"$'\'.\n\n\nDriver API version: 1.0\nDriver file version: 2.3.0.17\n'
   check "pcsc" 0 "$head"$'\nCurrently activated driver type: PCSC\n' "" -- pcsc
+  check "query" 0 "$head"$'\nCurrently activated driver type: PCSC\n' "" -- query
   check "Tavi" 0 "$head"$'\nCurrently activated driver type: TAVI\n' "" -- Tavi
 fi
 

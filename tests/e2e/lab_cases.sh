@@ -50,13 +50,14 @@ check() {  # check NAME STATUS OUT ERR -- ARGS...
   if [ $ok = 1 ]; then echo "ok   $name"; passed=$((passed + 1)); else failures=$((failures + 1)); fi
 }
 
-# The type in force, read without changing it: the driver takes the request but keeps its type.
+# The type in force, read by a query. The driver refuses every set request
+# meanwhile, so a query that sent one would fail.
 check_type() {  # check_type NAME READER TYPE COUNT PATH
-  "$lab" set "$2" SetIgnore 1
+  "$lab" set "$2" SetStatus 0xC0000010
   head "$4" "$5"
   active "$3"
-  check "$1" 0 "$H$A" "" -- pcsc
-  "$lab" unset "$2" SetIgnore
+  check "$1" 0 "$H$A" "" -- query
+  "$lab" unset "$2" SetStatus
 }
 
 head 1 "$path0"
@@ -87,6 +88,9 @@ check "one reader: PCSC in capitals" 0 "$H$A" "" -- PCSC
 head 1 "$path0" 2.0
 check "API 2.0 refused" 1 "$H" \
   $'ERROR: Driver API version 2.0 not supported. Expected major version = 1, expected minor version >= 0.\n' -- tavi
+head 1 "$path0" 2.0
+check "query: API 2.0 refused" 1 "$H" \
+  $'ERROR: Driver API version 2.0 not supported. Expected major version = 1, expected minor version >= 0.\n' -- QUERY
 "$lab" unset 0 ApiVersion
 check_type "nothing was set after the refusal" 0 PCSC 1 "$path0"
 
@@ -110,6 +114,9 @@ check "SetDriverType rejected" 1 "$H" \
 head 1 "$path0"
 check "GetActiveDriver rejected" 0 "$H" \
   $'ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.\n' -- pcsc
+head 1 "$path0"
+check "query: the read refused" 1 "$H" \
+  $'ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.\n' -- query
 "$lab" unset 0 ActiveStatus
 "$lab" set 0 ActiveBytes 2
 head 1 "$path0"
@@ -166,6 +173,7 @@ active TAVI
 check "tavi on the second reader alone" 0 "$H$A" "" -- tavi
 "$lab" remove 1
 check "no reader after removal" 0 $'0 device(s) found.\n' "" -- pcsc
+check "query: no reader" 2 $'0 device(s) found.\n' "" -- query
 
 echo "$passed passed, $failures failed"
 [ "$failures" = 0 ]

@@ -15,9 +15,7 @@
  *   <prefix>Status  complete with this NTSTATUS instead (nothing changes)
  *   <prefix>Bytes   report this many bytes (at most the output buffer)
  *   <prefix>PendMs  return STATUS_PENDING and complete after this many ms
- * ApiVersion, FileVersion and BuildNumber fill the information record, and
- * SetIgnore (not 0) takes a SetDriverType request but keeps the type, so
- * that a test can read the type in force without changing it.
+ * ApiVersion, FileVersion and BuildNumber fill the information record.
  *
  * As the reader's switch driver, it takes each request only with its exact
  * sizes (input and output: 0 and 16, 4 and 0, 0 and 4); any other size fails
@@ -159,7 +157,7 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
       type = (ULONG)buffer[0] | ((ULONG)buffer[1] << 8) | ((ULONG)buffer[2] << 16) | ((ULONG)buffer[3] << 24);
       if (type > 1) {
         status = STATUS_INVALID_PARAMETER;
-      } else if (ReadSetting(ext->pdo, L"SetIgnore", 0, NULL) == 0) {
+      } else {
         ext->activeType = type;
       }
     }

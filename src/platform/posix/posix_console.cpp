@@ -160,6 +160,10 @@ InputHandle PosixConsoleIo::OpenInput() {
   return fd;
 }
 
+bool PosixConsoleIo::GetSessionId(std::uint32_t* /*session*/) {
+  return false;
+}
+
 void PosixConsoleIo::CloseInput(InputHandle input) {
   ::close(Fd(input));
 }

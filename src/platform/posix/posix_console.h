@@ -31,6 +31,8 @@ class PosixConsoleIo final : public ConsoleIo {
   // One key press as the terminal delivers it: a byte, a UTF-8 sequence, or
   // an escape sequence (read whole, so that none of it is left for the shell).
   bool ReadInput(InputHandle input, InputEvent* event, std::uint32_t* count) override;
+  // A POSIX system has no Windows session: it cannot be learnt (false).
+  bool GetSessionId(std::uint32_t* session) override;
 
  private:
   const char* terminal_;

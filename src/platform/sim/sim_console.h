@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ class SimConsole final : public platform::ConsoleIo {
   std::uint32_t mode = 0x1F7;               // the console's input mode
   std::deque<platform::InputEvent> events;  // served one per read; none left: the read fails
   bool emptyReadAtEnd = false;              // when events run out, a read yields no event instead
+  std::optional<std::uint32_t> session = 1;  // this process's session; empty: it cannot be learnt
 
   // What happened.
   std::string out;                     // bytes written to standard output
@@ -35,6 +37,7 @@ class SimConsole final : public platform::ConsoleIo {
   std::size_t reads = 0;
   int inputOpen = 0;             // input devices open now
   std::size_t waitsStarted = 0;  // OpenInput calls
+  std::size_t sessionQueries = 0;
 
   bool IsConsole(platform::Stream stream) override {
     return stream == platform::Stream::Out ? outIsConsole : errIsConsole;
@@ -70,6 +73,11 @@ class SimConsole final : public platform::ConsoleIo {
     events.pop_front();
     *count = 1;
     return true;
+  }
+  bool GetSessionId(std::uint32_t* value) override {
+    ++sessionQueries;
+    *value = session.value_or(0xFFFFFFFFU);
+    return session.has_value();
   }
 };
 

@@ -196,4 +196,11 @@ bool WinConsoleIo::ReadInput(InputHandle input, InputEvent* event, std::uint32_t
 }
 // NOLINTEND(*-reinterpret-cast,*-union-access,*-no-int-to-ptr,*-const-cast)
 
+bool WinConsoleIo::GetSessionId(std::uint32_t* session) {
+  DWORD id = 0;
+  const bool ok = ::ProcessIdToSessionId(::GetCurrentProcessId(), &id) != FALSE;
+  *session = id;
+  return ok;
+}
+
 }  // namespace drvflip::platform

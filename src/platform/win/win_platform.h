@@ -44,6 +44,7 @@ class WinConsoleIo final : public ConsoleIo {
   bool GetInputMode(InputHandle input, std::uint32_t* mode) override;
   bool SetInputMode(InputHandle input, std::uint32_t mode) override;
   bool ReadInput(InputHandle input, InputEvent* event, std::uint32_t* count) override;
+  bool GetSessionId(std::uint32_t* session) override;
 };
 
 }  // namespace drvflip::platform
