@@ -135,10 +135,10 @@ TEST(CommandLine, UsageWaitsOnlyWhereAKeyCanCome) {
     std::size_t opened;  // console input devices opened
     std::size_t reads;
   };
-  for (const Case& c : {Case{"no console", false, 1, 1, 0}, Case{"session 0", true, 0, 0, 0},
-                        Case{"session 0, no console", false, 0, 0, 0},
-                        Case{"session 1", true, 1, 1, 1}, Case{"session 2", true, 2, 1, 1},
-                        Case{"session unknown", true, std::nullopt, 1, 1}}) {
+  for (const Case& c :
+       {Case{"no console", false, 1, 1, 0}, Case{"session 0", true, 0, 0, 0},
+        Case{"session 0, no console", false, 0, 0, 0}, Case{"session 1", true, 1, 1, 1},
+        Case{"session 2", true, 2, 1, 1}, Case{"session unknown", true, std::nullopt, 1, 1}}) {
     Machine m;
     m.console.hasConsoleInput = c.console;
     m.console.session = c.session;

@@ -80,13 +80,13 @@ build_exes() {
 
 crlf() { sed 's/$/\r/'; }
 
-# make_texts TREE VERSION DIR: DIR/README.txt, the parts of the README that a
-# Windows user needs, DIR/CHANGELOG.txt and DIR/LICENSE.txt, all with CR LF
-# line ends.
+# make_texts TREE VERSION DIR: DIR/README.txt, the administrator's manual
+# (its sections, without comment lines), DIR/CHANGELOG.txt and DIR/LICENSE.txt,
+# all with CR LF line ends.
 make_texts() {
   local tree=$1 version=$2 dir=$3
-  awk '/^## / { keep = ($0 ~ /^## (Using it on Windows|Installing and deploying|Troubleshooting|Security)$/) }
-       keep && !/^<!--/' "$tree/README.md" | { printf '# drvflip %s\n\n' "$version"; cat; } |
+  awk '/^## / { keep = 1 } keep && !/^<!--/' "$tree/docs/manual.md" |
+    { printf '# drvflip %s\n\n' "$version"; cat; } |
     crlf >"$dir/README.txt" && crlf <"$tree/CHANGELOG.md" >"$dir/CHANGELOG.txt" &&
     crlf <"$tree/LICENSE" >"$dir/LICENSE.txt"
 }

@@ -52,7 +52,8 @@ bool OpenAndCheck(reader::IoChannel& channel, console::Console& console,
 bool ShowActiveDriver(reader::IoChannel& channel, console::Console& console) {
   dc::DriverType active = 0;
   if (!dc::GetActiveDriver(channel, console, &active)) return false;
-  console.Print(Stream::Out, L"\nCurrently activated driver type: %s\n", dc::DriverTypeName(active));
+  console.Print(Stream::Out, L"\nCurrently activated driver type: %s\n",
+                dc::DriverTypeName(active));
   return true;
 }
 

@@ -20,11 +20,11 @@ class SimConsole final : public platform::ConsoleIo {
   // Configuration.
   bool outIsConsole = false;
   bool errIsConsole = false;
-  bool hasConsoleInput = false;             // OpenInput succeeds
-  bool modeReadable = true;                 // GetInputMode succeeds
-  std::uint32_t mode = 0x1F7;               // the console's input mode
-  std::deque<platform::InputEvent> events;  // served one per read; none left: the read fails
-  bool emptyReadAtEnd = false;              // when events run out, a read yields no event instead
+  bool hasConsoleInput = false;              // OpenInput succeeds
+  bool modeReadable = true;                  // GetInputMode succeeds
+  std::uint32_t mode = 0x1F7;                // the console's input mode
+  std::deque<platform::InputEvent> events;   // served one per read; none left: the read fails
+  bool emptyReadAtEnd = false;               // when events run out, a read yields no event instead
   std::optional<std::uint32_t> session = 1;  // this process's session; empty: it cannot be learnt
 
   // What happened.
