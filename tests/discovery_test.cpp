@@ -301,10 +301,9 @@ TEST(SimulatedSetupApi, RefusesRecordsWithAnotherSizeField) {
   }
   device.size = sizeof(platform::DevInfoData);
   ASSERT_TRUE(system.EnumDeviceInfo(set, 0, &device));
-  platform::DeviceInterfaceData interface {};
-  interface.size = sizeof(platform::DeviceInterfaceData) + 4;
-  EXPECT_FALSE(
-      system.EnumDeviceInterfaces(set, &device, reader::kReaderInterfaceClass, 0, &interface));
+  platform::DeviceInterfaceData data{};
+  data.size = sizeof(platform::DeviceInterfaceData) + 4;
+  EXPECT_FALSE(system.EnumDeviceInterfaces(set, &device, reader::kReaderInterfaceClass, 0, &data));
   EXPECT_EQ(system.GetLastError(), platform::kErrorInvalidUserBuffer);
   EXPECT_TRUE(system.DestroyDeviceInfoList(set));
 }

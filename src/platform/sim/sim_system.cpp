@@ -190,7 +190,7 @@ const SimSystem::Object* SimSystem::Find(const void* handle, Kind kind) const {
   return it != objects_.end() && it->second.kind == kind ? &it->second : nullptr;
 }
 
-Reader* SimSystem::ReaderOf(DevInfoSet set, std::uintptr_t reserved) {
+Reader* SimSystem::ReaderOf(const void* set, std::uintptr_t reserved) {
   const Object* snapshot = Find(set, Kind::Snapshot);
   if (snapshot == nullptr || reserved == 0) return nullptr;
   const std::size_t reader = reserved - 1;
@@ -254,7 +254,7 @@ bool SimSystem::EnumDeviceInterfaces(DevInfoSet set, platform::DevInfoData* devi
     misuse_.emplace_back("SP_DEVICE_INTERFACE_DATA size field " + std::to_string(data->size));
     return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidUserBuffer);
   }
-  Reader* reader = ReaderOf(set, device->reserved);
+  const Reader* reader = ReaderOf(set, device->reserved);
   if (reader == nullptr)
     return Fail(Call::EnumDeviceInterfaces, member, set, kErrorInvalidParameter);
   if (!reader->hasInterface || member != 0 || !IsReaderClass(interfaceClass)) {

@@ -174,7 +174,7 @@ class SimSystem final : public platform::DeviceSetup, public platform::Kernel {
   bool Fail(Call call, std::uint32_t value, const void* handle, std::uint32_t error);
   Handle NewObject(Kind kind, std::vector<std::size_t> readers);
   const Object* Find(const void* handle, Kind kind) const;
-  Reader* ReaderOf(DevInfoSet set, std::uintptr_t reserved);
+  Reader* ReaderOf(const void* set, std::uintptr_t reserved);
 
   std::vector<Reader> readers_;
   std::map<Call, std::map<int, std::uint32_t>> failures_;
