@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: MIT
 #include "app/command_line.h"
 
+#include <cstddef>
+
 namespace drvflip::app {
 namespace {
 

@@ -3,10 +3,15 @@
 // The entry: argument parsing, the usage path and the hand-over to the
 // switch run.
 #include <algorithm>
+#include <array>
 #include <cstddef>
 
+#include "app/command.h"
 #include "app/entry.h"
 #include "app/switch_run.h"
+#include "console/console.h"
+#include "platform/platform.h"
+#include "reader/reader_discovery.h"
 
 namespace drvflip::app {
 namespace {
@@ -18,8 +23,9 @@ struct CommandRow {
   CommandId id;
 };
 
-constexpr std::array<CommandRow, 3> kCommands{
-    {{L"tavi", kCommandTavi}, {L"pcsc", kCommandPcsc}, {L"query", kCommandQuery}}};
+constexpr std::array<CommandRow, 3> kCommands{{{.word = L"tavi", .id = kCommandTavi},
+                                               {.word = L"pcsc", .id = kCommandPcsc},
+                                               {.word = L"query", .id = kCommandQuery}}};
 
 constexpr wchar_t FoldAscii(wchar_t c) {
   return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c + (L'a' - L'A')) : c;

@@ -2,8 +2,14 @@
 // SPDX-License-Identifier: MIT
 #include "app/switch_run.h"
 
+#include <cstdint>
+
+#include "app/command.h"
+#include "console/console.h"
 #include "driverctl/driver_requests.h"
+#include "platform/platform.h"
 #include "reader/io_channel.h"
+#include "reader/reader_discovery.h"
 
 namespace drvflip::app {
 namespace {

@@ -2,7 +2,10 @@
 // SPDX-License-Identifier: MIT
 #include "app/utf8_args.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 namespace drvflip::app {
 

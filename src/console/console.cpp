@@ -3,6 +3,13 @@
 #include "console/console.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <type_traits>
+
+#include "platform/platform.h"
 
 namespace drvflip::console {
 namespace {
@@ -89,11 +96,11 @@ struct KeyRange {
   std::uint16_t last;
 };
 constexpr std::array<KeyRange, 5> kEndingKeys{{
-    {0x0C, 0x0C},  // Clear: keypad 5 without Num Lock
-    {0x21, 0x28},  // Page Up, Page Down, End, Home and the four arrows
-    {0x2D, 0x2E},  // Insert, Delete
-    {0x60, 0x6F},  // keypad digits and operators
-    {0x70, 0x87},  // F1 to F24
+    {.first = 0x0C, .last = 0x0C},  // Clear: keypad 5 without Num Lock
+    {.first = 0x21, .last = 0x28},  // Page Up, Page Down, End, Home and the four arrows
+    {.first = 0x2D, .last = 0x2E},  // Insert, Delete
+    {.first = 0x60, .last = 0x6F},  // keypad digits and operators
+    {.first = 0x70, .last = 0x87},  // F1 to F24
 }};
 
 }  // namespace

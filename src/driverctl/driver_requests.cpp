@@ -2,6 +2,15 @@
 // SPDX-License-Identifier: MIT
 #include "driverctl/driver_requests.h"
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "app/command.h"
+#include "console/console.h"
+#include "platform/platform.h"
+#include "reader/io_channel.h"
+
 namespace drvflip::driverctl {
 namespace {
 

@@ -2,6 +2,10 @@
 // SPDX-License-Identifier: MIT
 #include "reader/io_channel.h"
 
+#include <cstdint>
+
+#include "platform/platform.h"
+
 namespace drvflip::reader {
 
 using console::Stream;

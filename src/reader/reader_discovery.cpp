@@ -3,7 +3,11 @@
 #include "reader/reader_discovery.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#include "console/console.h"
+#include "platform/platform.h"
 
 namespace drvflip::reader {
 namespace {

@@ -17,7 +17,10 @@ namespace drvflip::reader {
 // The interface class that the reader's switch driver registers:
 // {C4414883-6B5B-44C2-B888-7D04FE8505D2}.
 inline constexpr platform::Guid kReaderInterfaceClass{
-    0xC4414883U, 0x6B5BU, 0x44C2U, {0xB8, 0x88, 0x7D, 0x04, 0xFE, 0x85, 0x05, 0xD2}};
+    .data1 = 0xC4414883U,
+    .data2 = 0x6B5BU,
+    .data3 = 0x44C2U,
+    .data4 = {0xB8, 0x88, 0x7D, 0x04, 0xFE, 0x85, 0x05, 0xD2}};
 
 // Present devices only, selected by device interface class (0x12).
 inline constexpr std::uint32_t kSnapshotFlags =

@@ -4,9 +4,14 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
 
 namespace drvflip::platform {
 namespace {
@@ -39,7 +44,7 @@ int Fd(InputHandle input) {
 // raw with VMIN 0 is used as it is, and its reads would not block.
 int ReadByte(int fd, std::uint8_t* byte, int timeoutMs) {
   for (;;) {
-    pollfd ready{fd, POLLIN, 0};
+    pollfd ready{.fd = fd, .events = POLLIN, .revents = 0};
     const int polled = ::poll(&ready, 1, timeoutMs);
     if (polled < 0 && errno == EINTR) continue;
     if (polled <= 0) return polled;

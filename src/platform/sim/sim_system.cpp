@@ -9,7 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <string>
 #include <utility>
+#include <vector>
+
+#include "platform/platform.h"
 
 namespace drvflip::sim {
 namespace {
@@ -129,8 +133,7 @@ std::size_t SimSystem::CountCalls(Call call) const {
 
 std::vector<std::uint32_t> SimSystem::CodesSent() const {
   std::vector<std::uint32_t> codes(requests_.size());
-  std::transform(requests_.begin(), requests_.end(), codes.begin(),
-                 [](const Request& r) { return r.code; });
+  std::ranges::transform(requests_, codes.begin(), [](const Request& r) { return r.code; });
   return codes;
 }
 
@@ -181,7 +184,7 @@ bool SimSystem::Fail(Call call, std::uint32_t value, const void* handle, std::ui
 Handle SimSystem::NewObject(Kind kind, std::vector<std::size_t> readers) {
   const std::uintptr_t key = nextHandle_;
   nextHandle_ += 4;
-  objects_[key] = Object{kind, std::move(readers)};
+  objects_[key] = Object{.kind = kind, .readers = std::move(readers)};
   return reinterpret_cast<Handle>(key);  // NOLINT
 }
 
@@ -194,8 +197,7 @@ Reader* SimSystem::ReaderOf(const void* set, std::uintptr_t reserved) {
   const Object* snapshot = Find(set, Kind::Snapshot);
   if (snapshot == nullptr || reserved == 0) return nullptr;
   const std::size_t reader = reserved - 1;
-  if (std::find(snapshot->readers.begin(), snapshot->readers.end(), reader) ==
-      snapshot->readers.end()) {
+  if (std::ranges::find(snapshot->readers, reader) == snapshot->readers.end()) {
     return nullptr;
   }
   return &readers_[reader];
@@ -232,8 +234,10 @@ bool SimSystem::EnumDeviceInfo(DevInfoSet set, std::uint32_t index, platform::De
   }
   if (index >= snapshot->readers.size())
     return Fail(Call::EnumDeviceInfo, index, set, kErrorNoMoreItems);
-  data->classGuid = platform::Guid{
-      0x4D36E97DU, 0xE325U, 0x11CEU, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+  data->classGuid = platform::Guid{.data1 = 0x4D36E97DU,
+                                   .data2 = 0xE325U,
+                                   .data3 = 0x11CEU,
+                                   .data4 = {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
   data->devInst = static_cast<std::uint32_t>(index + 1);
   data->reserved = snapshot->readers[index] + 1;
   return Record(Call::EnumDeviceInfo, index, set, true);
@@ -282,7 +286,7 @@ bool SimSystem::GetDeviceInterfaceDetail(DevInfoSet set, platform::DeviceInterfa
 
   const std::size_t chars = reader->path.size() + (reader->terminatePath ? 1 : 0);
   const auto need =
-      static_cast<std::uint32_t>(platform::kDetailPathOffset + chars * sizeof(wchar_t));
+      static_cast<std::uint32_t>(platform::kDetailPathOffset + (chars * sizeof(wchar_t)));
   if (detail == nullptr) {
     if (detailSize != 0) return Fail(kCall, detailSize, set, kErrorInvalidUserBuffer);
     if (requiredSize != nullptr) *requiredSize = reader->requiredSize.value_or(need);
@@ -387,7 +391,10 @@ bool SimSystem::DeviceIoControl(Handle device, std::uint32_t code, const void* i
   if (ok && reply.bytes) bytes = *reply.bytes;
 
   if (reply.pending) {
-    queued_[overlapped] = Queued{device, overlapped->event, bytes, ok ? 0 : driverError};
+    queued_[overlapped] = Queued{.device = device,
+                                 .event = overlapped->event,
+                                 .bytes = bytes,
+                                 .failAtWait = ok ? 0 : driverError};
     lastError_ = kErrorIoPending;
     return Record(kCall, code, device, false);
   }

@@ -14,6 +14,9 @@
 #undef CreateEvent
 
 #include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
 
 namespace drvflip::platform {
 
