@@ -114,17 +114,28 @@ validate_sbom() {
   NODE_PATH="$(sbom_modules)/node_modules" node "$release_tools/sbom/validate.cjs" "$1" </dev/null
 }
 
-# buildinfo_head VERSION COMMIT: the lines of BUILDINFO.txt before the
+# build_system: "ID CODENAME" of this system ("debian bookworm"), as
+# /etc/os-release names it; a stock root of it builds a release as it was built.
+build_system() {
+  local id codename
+  # shellcheck disable=SC1091 # the system's own file
+  read -r id codename < <( (. /etc/os-release && echo "${ID:-} ${VERSION_CODENAME:-}") 2>/dev/null) || true
+  echo "${id:-unknown} ${codename:-unknown}"
+}
+
+# buildinfo_head VERSION COMMIT SYSTEM: the lines of BUILDINFO.txt before the
 # toolchain's "package NAME VERSION" lines, one for each toolchain package.
 buildinfo_head() {
   echo "# What built this release: tools/verify-release ZIP builds it again from this and compares."
   echo "version $1"
   echo "commit $2"
+  echo "system $3"
 }
 
-# make_buildinfo VERSION COMMIT DIR: DIR/BUILDINFO.txt, with this machine's toolchain.
+# make_buildinfo VERSION COMMIT DIR: DIR/BUILDINFO.txt, with this machine's
+# system and toolchain.
 make_buildinfo() {
-  { buildinfo_head "$1" "$2" && toolchain | sed 's/^/package /'; } | crlf >"$3/BUILDINFO.txt"
+  { buildinfo_head "$1" "$2" "$(build_system)" && toolchain | sed 's/^/package /'; } | crlf >"$3/BUILDINFO.txt"
 }
 
 # release_files NAME: the paths in the zip, in the zip's order.
