@@ -1,3 +1,4 @@
+#!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
 # Sourced by tools/release and tools/verify-release: the one maker of each file
@@ -47,9 +48,9 @@ release_env() {
 # blob is written raw, so that no line-ending setting (core.autocrlf, core.eol,
 # eol attributes) or filter of the caller's git changes a byte.
 export_tree() {
-  local commit=$1 dir=$2 meta mode type object path
+  local commit=$1 dir=$2 meta mode object path
   git ls-tree -r -z --full-tree "$commit" | while IFS=$'\t' read -r -d '' meta path; do
-    read -r mode type object <<<"$meta"
+    read -r mode _ object <<<"$meta"
     case $mode in
       100644 | 100755) ;;
       *) echo "${0##*/}: $path: a tree entry of mode $mode is not exported" >&2; return 1 ;;

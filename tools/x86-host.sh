@@ -1,6 +1,9 @@
+#!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-# The 32-bit exe's tests on this host; sourced by tools/test.
+# The 32-bit exe's tests on this host; sourced by tools/test, which reads the
+# X86_CASE and X86_WHY that it sets.
+# shellcheck disable=SC2034
 #
 # Some x86-64 hosts run no 32-bit code at all (a kernel booted with
 # ia32_emulation=false, some hypervisors): every i386 program fails with "Exec

@@ -57,6 +57,7 @@ check "empty argument" 1 "$usage" $'ERROR: Unknown command \'\'.\n' -- ""
 check "blank inside one argument" 1 "$usage" $'ERROR: Unknown command \'pcsc tavi\'.\n' -- "pcsc tavi"
 check "quote inside an argument" 1 "$usage" $'ERROR: Unknown command \'pc"sc\'.\n' -- 'pc"sc'
 check "wildcard as typed" 1 "$usage" $'ERROR: Unknown command \'p*\'.\n' -- 'p*'
+# shellcheck disable=SC1003 # the argument is a, two backslashes, b and one backslash
 check "backslashes" 1 "$usage" $'ERROR: Unknown command \'a\\\\b\\\'.\n' -- 'a\\b\'
 check "Latin-1 letter" 1 "$usage" $'ERROR: Unknown command \'pcs\xe7\'.\n' -- $'pcs\xc3\xa7'
 check "letter above 255" 1 "$usage" $'ERROR: Unknown command \'p?c\'.\n' -- $'p\xe4\xb8\xadc'
