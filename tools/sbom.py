@@ -405,7 +405,7 @@ def distro():
 def toolchain():
     """The toolchain packages that BUILDINFO.txt records, as they are installed."""
     names = run("bash", "-c", '. "$0"; printf "%s\\n" "${toolchain_packages[@]}"',
-                os.path.join(os.path.dirname(os.path.abspath(__file__)), "release-files.sh")).stdout.split()
+                os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib", "release-files.sh")).stdout.split()
     found = []
     for name in names:
         try:

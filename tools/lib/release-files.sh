@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-# Sourced by tools/release and tools/verify-release: the one maker of each file
-# of the release, so that what the verifier checks is what the release holds.
-# Both tools source it first, before they define anything of their own.
-
-# A function that the caller's shell exported (export -f cmake) would stand in
-# for the command of the same name.
-while read -r f; do unset -f "$f"; done < <(compgen -A function)
-unset f
+# Sourced by tools/release, tools/verify-release and tools/install-deps: the
+# one maker of each file of the release, so that what the verifier checks is
+# what the release holds. Sourcing it defines what it defines below and
+# changes nothing else of its caller's, but for one thing: a function that
+# came exported in the environment (export -f cmake) would stand in for the
+# command of the same name, and is removed (a function that the caller
+# defined itself is kept).
+eval "$(declare -Fx | sed 's/^declare -fx /unset -f /')"
 
 # The Debian packages whose versions decide the bytes of the exes and the zip.
 toolchain_packages=(
@@ -92,8 +92,8 @@ make_texts() {
     crlf <"$tree/LICENSE" >"$dir/LICENSE.txt"
 }
 
-# The release's own tools, beside this file.
-release_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# The release's own tools, in the folder above this one.
+release_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # make_sbom VERSION COMMIT STAMP WORK DIR: DIR/drvflip-VERSION.cdx.json and
 # DIR/THIRD-PARTY-NOTICES.txt, from the links of WORK/build-x64 and
