@@ -404,8 +404,11 @@ def distro():
 
 def toolchain():
     """The toolchain packages that BUILDINFO.txt records, as they are installed."""
-    names = run("bash", "-c", '. "$0"; printf "%s\\n" "${toolchain_packages[@]}"',
-                os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib", "release-files.sh")).stdout.split()
+    lib = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib", "release-files.sh")
+    read = run("bash", "-c", '. "$0" && printf "%s\\n" "${toolchain_packages[@]}"', lib)
+    names = read.stdout.split()
+    if read.returncode != 0 or not names:
+        raise Unknown(f"the toolchain's packages could not be read from {lib}: {read.stderr.strip()}")
     found = []
     for name in names:
         try:

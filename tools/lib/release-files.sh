@@ -60,9 +60,21 @@ export_tree() {
   done
 }
 
+# A version: digits and dots (as a basic and as an extended regular
+# expression); the release's folder is drvflip-VERSION.
+version_pattern='[0-9][0-9.]*'
+
 # release_version TREE: the project version in TREE's CMakeLists.txt.
 release_version() {
-  sed -n 's/^project(drvflip VERSION \([0-9][0-9.]*\).*/\1/p' "$1/CMakeLists.txt"
+  sed -n "s/^project(drvflip VERSION \\($version_pattern\\).*/\\1/p" "$1/CMakeLists.txt"
+}
+
+# released_from VERSION [RELEASES_TEXT]: the commits that RELEASES (the text
+# given, or the file in the current folder) records for VERSION, one a line.
+released_from() {
+  local text
+  if [ $# -ge 2 ]; then text=$2; else text=$(cat RELEASES 2>/dev/null); fi
+  awk -v v="$1" '$1 == v { print $2 }' <<<"$text" | sort -u
 }
 
 # build_exes TREE WORK: builds WORK/build-x64/drvflip.exe and
