@@ -404,11 +404,14 @@ def distro():
 
 def toolchain():
     """The toolchain packages that BUILDINFO.txt records, as they are installed."""
-    lib = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib", "release-files.sh")
-    read = run("bash", "-c", '. "$0" && printf "%s\\n" "${toolchain_packages[@]}"', lib)
-    names = read.stdout.split()
-    if read.returncode != 0 or not names:
-        raise Unknown(f"the toolchain's packages could not be read from {lib}: {read.stderr.strip()}")
+    listed = os.path.join(os.path.dirname(os.path.abspath(__file__)), "lib", "toolchain")
+    try:
+        with open(listed, encoding="utf-8") as f:
+            names = [line.strip() for line in f if line.strip() and not line.startswith("#")]
+    except OSError as e:
+        raise Unknown(f"the toolchain's packages could not be read: {e}") from e
+    if not names:
+        raise Unknown(f"{listed} names no package")
     found = []
     for name in names:
         try:

@@ -10,13 +10,11 @@
 # defined itself is kept).
 eval "$(declare -Fx | sed 's/^declare -fx /unset -f /')"
 
-# The Debian packages whose versions decide the bytes of the exes and the zip.
-toolchain_packages=(
-  binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 cmake
-  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix gcc-mingw-w64-base
-  gcc-mingw-w64-i686-posix gcc-mingw-w64-i686-posix-runtime
-  gcc-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix-runtime
-  mingw-w64-common mingw-w64-i686-dev mingw-w64-x86-64-dev ninja-build zip)
+# The Debian packages whose versions decide the bytes of the exes and the zip
+# (tools/lib/toolchain); a file that cannot be read stops the caller.
+mapfile -t toolchain_packages < <(grep -v '^#' "$(dirname "${BASH_SOURCE[0]}")/toolchain" 2>/dev/null | grep .)
+[ "${#toolchain_packages[@]}" -gt 0 ] ||
+  { echo "${0##*/}: the toolchain's packages could not be read from $(dirname "${BASH_SOURCE[0]}")/toolchain" >&2; return 1; }
 
 # One line per package: "NAME VERSION", or "NAME (not installed)".
 toolchain() {
