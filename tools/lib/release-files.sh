@@ -117,12 +117,12 @@ make_sbom() {
 # sbom_modules: the folder of the SBOM validator's npm packages, one for each
 # lock file (tools/install-deps release installs it there, outside the tree).
 sbom_modules() {
-  echo "${HOME:-/root}/.cache/drvflip/cyclonedx-$(sha256sum <"$release_tools/sbom/package-lock.json" | cut -c1-16)"
+  echo "${HOME:-/root}/.cache/drvflip/cyclonedx-$(sha256sum <"$release_tools/sbom-validator/package-lock.json" | cut -c1-16)"
 }
 
 # validate_sbom SBOM: one line from the CycloneDX project's validator; fails where it is not valid.
 validate_sbom() {
-  NODE_PATH="$(sbom_modules)/node_modules" node "$release_tools/sbom/validate.cjs" "$1" </dev/null
+  NODE_PATH="$(sbom_modules)/node_modules" node "$release_tools/sbom-validator/validate.cjs" "$1" </dev/null
 }
 
 # build_system: "ID CODENAME" of this system ("debian bookworm"), as
