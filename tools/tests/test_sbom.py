@@ -1,104 +1,41 @@
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-"""How tools/sbom.py reads a copyright file, a linked file's library, a version and a linker map."""
+"""drvflip_release.sbom: purls, and an SBOM of unknown origin read bounded."""
 
+import json
 import os
 import sys
 import tempfile
 import unittest
 
-sys.dont_write_bytecode = True  # no __pycache__ in the tree (reuse lint would find it)
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-import sbom  # noqa: E402
-
-H = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n\n"
-ZPL = "Files: *\nCopyright: x\nLicense: ZPL-2.1\n text\n\n"
-GCC = ("The following runtime libraries are licensed under the terms of the\nGNU General Public License (v3 or "
-       "later) with version 3.1 of the GCC\nRuntime Library Exception (included in this file):\n\n")
+from drvflip_release import sbom  # noqa: E402
 
 
-class CopyrightFiles(unittest.TestCase):
-    # Each row: a copyright file, the library's source folders (or, for GCC's
-    # file, the library's name), and the licence expected, or the start of
-    # the refusal (lower case).
-    rows = [
-        # a folder's "/*" hides the paragraphs before it; a narrower one after it adds to it
-        (H + ZPL + "Files: lib/a/*\nCopyright: y\nLicense: expat\n text\n", ["lib/a/src/"], "MIT"),
-        (H + ZPL + "Files: lib/a/*\nCopyright: y\nLicense: expat\n text\n", ["lib/b/"], "ZPL-2.1"),
-        (H + ZPL + "Files: lib/b/x.c\nCopyright: z\nLicense: public-domain\n\n", ["lib/b/"],
-         "ZPL-2.1 AND LicenseRef-public-domain"),
-        (H + ZPL + "Files: lib/b*\nCopyright: z\nLicense: ISC\n text\n", ["lib/b/"], "ZPL-2.1 AND ISC"),
-        (H + "Files: lib/*\nCopyright: z\nLicense: BSD-2-clause-NetBSD and ISC\n\nLicense: BSD-2-clause-NetBSD\n t\n\n"
-         "License: ISC\n t\n", ["lib/"], "BSD-2-Clause AND ISC"),
-        (H + ZPL + "Files: lib/b/y.c\nCopyright: z\nLicense: Foo-1\n text\n", ["lib/b/"],
-         "the licence 'Foo-1' has no SPDX"),
-        (H + "Files: *\nCopyright: z\nLicense: ISC\n", ["lib/"], "no text for the licence 'ISC'"),
-        (H + "Files: debian/*\nCopyright: z\nLicense: ISC\n t\n", ["lib/"], "says nothing of"),
-        ("This is not machine-readable.\n", ["lib/"], "is not a machine-readable copyright file"),
-        (GCC + " - libgcc (libgcc/)\n - libstdc++-v3\n\nOther:\n - libssp\n", "libgcc", sbom.GCC_EXCEPTION),
-        (GCC + " - libgcc (libgcc/)\n - libstdc++-v3\n\nOther:\n - libssp\n", "libssp",
-         "does not say under which terms"),
-        ("GCC is free software.\n - libgcc\n", "libgcc", "does not say under which terms"),
-    ]
-
-    def test_each_row(self):
-        saved = sbom.copyright_file
-        try:
-            for text, folders, want in self.rows:
-                with self.subTest(folders=folders, want=want):
-                    sbom.copyright_file = lambda pkg, text=text: (pkg, text)
-                    kind = ("gcc", folders) if isinstance(folders, str) else ("dep5", folders)
-                    try:
-                        got = sbom.licence_of({"key": "lib", "copyright": kind}, "pkg")[0]
-                    except sbom.Unknown as e:
-                        got = str(e)
-                    if want[0].islower():
-                        self.assertIn(want, got)
-                    else:
-                        self.assertEqual(got, want)
-        finally:
-            sbom.copyright_file = saved
+class Purls(unittest.TestCase):
+    def test_a_purl_version_is_percent_encoded(self):
+        self.assertEqual(sbom.purl_version("12.2.0-14+b1"), "12.2.0-14%2Bb1")
 
 
-class Libraries(unittest.TestCase):
-    def test_the_file_and_its_package_must_both_be_the_librarys(self):
-        for path, pkg, want in [
-            ("/usr/x86_64-w64-mingw32/lib/libmingw32.a", "mingw-w64-x86-64-dev", "mingw-w64-crt"),
-            ("/usr/i686-w64-mingw32/lib/libwinpthread.a", "mingw-w64-i686-dev", "winpthreads"),
-            ("/usr/lib/gcc/x86_64-w64-mingw32/12-posix/crtbegin.o", "gcc-mingw-w64-x86-64-posix", "libgcc"),
-            ("/usr/x86_64-w64-mingw32/lib/libz.a", "libz-mingw-w64-dev", "comes from the package libz-mingw-w64-dev"),
-            ("/usr/lib/x86_64-linux-gnu/libz.a", "zlib1g-dev", "belongs to no library"),
-        ]:
-            with self.subTest(path=path):
-                try:
-                    got = sbom.library_of(path, pkg, path)["key"]
-                except sbom.Unknown as e:
-                    got = str(e)
-                self.assertIn(want, got)
+class UntrustedSboms(unittest.TestCase):
+    def load(self, data):
+        with tempfile.TemporaryDirectory() as folder:
+            path = os.path.join(folder, "x.cdx.json")
+            with open(path, "wb") as f:
+                f.write(data)
+            return sbom.load(path)
 
-
-class Versions(unittest.TestCase):
-    def test_no_epoch_or_debian_revision_and_a_purl_version_percent_encoded(self):
-        for got, want in [(sbom.upstream("1:12.2.0-14+deb12u1"), "12.2.0"), (sbom.upstream("10.0.0-3"), "10.0.0"),
-                          (sbom.upstream("2.5"), "2.5"), (sbom.upstream("2.0-rc1-3"), "2.0-rc1"),
-                          (sbom.purl_version("12.2.0-14+b1"), "12.2.0-14%2Bb1")]:
-            self.assertEqual(got, want)
-
-
-class LinkerMaps(unittest.TestCase):
-    def test_every_object_and_archive_member_and_nothing_else(self):
-        # Archive members, and objects on their own; not whole archives or the linker's own "dll stuff".
-        lines = ["Archive member included to satisfy reference by file (symbol)", "",
-                 "/usr/lib/gcc/x/../../../x/lib/libmingw32.a(gccmain.o)", "                              main.obj (__main)",
-                 "libdrvflip_core.a(entry.cpp.obj)", "", "Discarded input sections", "",
-                 " .text 0x0 /usr/lib/libno.a(no.o)", "", "Linker script and memory map", "",
-                 "LOAD /usr/x/crt2u.o", "LOAD main.obj", "LOAD /usr/x/libkernel32.a", "LOAD dll stuff"]
-        with tempfile.TemporaryDirectory() as build:
-            with open(os.path.join(build, "drvflip.map"), "w", encoding="utf-8") as f:
-                f.write("\n".join(lines) + "\n")
-            self.assertEqual(sbom.linked(build), [
-                ("/usr/lib/gcc/x/../../../x/lib/libmingw32.a", "gccmain.o"), ("libdrvflip_core.a", "entry.cpp.obj"),
-                ("/usr/x/crt2u.o", None), ("main.obj", None)])
+    def test_the_bound_and_the_shape(self):
+        self.assertIsNotNone(self.load(b"{}")[1])  # not CycloneDX
+        self.assertIsNotNone(self.load(b"\xff")[1])  # not JSON
+        big = json.dumps({"bomFormat": "CycloneDX", "x": "a" * sbom.SBOM_BOUND}).encode()
+        self.assertIn("larger", self.load(big)[1])
+        bom, problem = self.load(json.dumps({"bomFormat": "CycloneDX", "components": []}).encode())
+        self.assertIsNone(problem)
+        self.assertEqual(sbom.refs(bom), set())
+        self.assertIsNone(sbom.refs({"components": [{"name": "no bom-ref"}]}))
+        self.assertIsNone(sbom.refs({"components": {"not": "a list"}}))
 
 
 if __name__ == "__main__":
