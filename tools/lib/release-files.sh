@@ -9,6 +9,8 @@
 # command of the same name, and is removed (a function that the caller
 # defined itself is kept).
 eval "$(declare -Fx | sed 's/^declare -fx /unset -f /')"
+# shellcheck source=prelude.sh
+. "$(dirname "${BASH_SOURCE[0]}")/prelude.sh"
 
 # The Debian packages whose versions decide the bytes of the exes and the zip
 # (tools/lib/toolchain); a file that cannot be read stops the caller.
@@ -167,8 +169,3 @@ pack_zip() {
     (cd "$pack" && TZ=UTC zip -q -X -D "$zip" "${files[@]}")
 }
 
-# need_git: stops with a clear message where git is missing.
-need_git() {
-  command -v git >/dev/null 2>&1 ||
-    { echo "${0##*/}: git is needed (apt-get install git)" >&2; exit 1; }
-}
