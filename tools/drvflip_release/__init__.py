@@ -9,7 +9,8 @@
 - sbom: the SBOM (CycloneDX 1.6) made from a link, and a shipped one checked against it;
 - notices: THIRD-PARTY-NOTICES.txt.
 
-tools/release-zip.py and tools/sbom.py are their command lines.
+Their command lines: read (python3 -m drvflip_release.read: what verify-release reads of a zip and an
+exe) and tools/sbom.py (what a developer runs too).
 """
 
 

@@ -116,6 +116,12 @@ make_sbom() {
     "x64=$4/build-x64:$5/x64/drvflip.exe" "x86=$4/build-x86:$5/x86/drvflip.exe" </dev/null
 }
 
+# release_zip COMMAND ARGS...: what the release's checks read of a zip and an exe
+# (tools/drvflip_release/read.py): members, unpack, names, entries, cert-table, differs.
+release_zip() {
+  PYTHONPATH=$release_tools python3 -B -m drvflip_release.read "$@" </dev/null
+}
+
 # sbom_modules: the folder of the SBOM validator's npm packages, one for each
 # lock file (tools/install-deps release installs it there, outside the tree).
 sbom_modules() {

@@ -1,29 +1,30 @@
-#!/usr/bin/env python3
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-"""What tools/verify-release reads of a zip and of a signed exe, in bytes.
+"""What tools/verify-release reads of a zip and of a signed exe, in bytes: the command line
+(python3 -B -m drvflip_release.read, with tools/ on PYTHONPATH; release_zip in
+tools/lib/release-files.sh runs it so).
 
-  release-zip.py members ZIP BOUND
+  read members ZIP BOUND
       Refuses, before anything is unpacked, every member that is encrypted
       (in its central or its local header) or that declares more than BOUND
       bytes unpacked. One line per refusal; exit 1 if any, 3 if ZIP is no zip.
-  release-zip.py unpack ZIP BOUND [DIR NAME...]
+  read unpack ZIP BOUND [DIR NAME...]
       Unpacks each member (every one where no NAME is given, into nothing: a
       test of the whole zip) and checks its CRC, never more than BOUND bytes
       of one, whatever its header declares. With DIR, writes NAME to DIR/NAME.
-  release-zip.py names ZIP
+  read names ZIP
       Each entry's name, one a line, in the zip's order.
-  release-zip.py entries ZIP
+  read entries ZIP
       Each entry's mode (as ls shows it), the system that packed it (unx, fat,
       ...) and its name, separated by tabs.
-  release-zip.py cert-table EXE SIGNATURE
+  read cert-table EXE SIGNATURE
       Prints "unsigned", or checks that the certificate table holds exactly
       what Authenticode signing makes: one WIN_CERTIFICATE (revision 2.0,
       PKCS#7 signed data) whose length is the signature's DER length plus at
       most 7 bytes of zero padding to an 8-byte boundary, at the end of the
       file, and no nested signature; writes the signature (DER) to SIGNATURE
       and prints "signed". Otherwise one line says what was found; exit 1.
-  release-zip.py differs SHIPPED BUILT
+  read differs SHIPPED BUILT
       How many bytes differ in each part of BUILT's layout (its headers, each
       section, the padding between them, the data after the last), of the
       bytes that both exes have: "3 in .rdata, 1 in the headers".
@@ -32,18 +33,15 @@ It reads the terminal never, and the signature's DER only through openssl.
 """
 
 import argparse
-import os
 import struct
 import sys
 import zipfile
 
-sys.dont_write_bytecode = True  # no __pycache__ in the tree
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from drvflip_release import pe, zipfiles  # noqa: E402
+from . import pe, zipfiles
 
 
 def main():
-    parser = argparse.ArgumentParser(prog="release-zip.py", description=__doc__.split("\n")[0],
+    parser = argparse.ArgumentParser(prog="python3 -m drvflip_release.read", description=__doc__.split("\n")[0],
                                      formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__)
     commands = parser.add_subparsers(dest="command", required=True)
     c = commands.add_parser("members")
