@@ -17,7 +17,7 @@ namespace {
 
 const std::string kUsage = Crlf(
     "\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n"
-    "   pcsc\t\tLoad the PC/SC driver.\n   query\t\tShow the driver type now active.\n\n"
+    "   pcsc\t\tLoad the PC/SC driver.\n   query\tShow the driver type now active.\n\n"
     "EXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n"
     "\nPress any key to continue\n");
 

@@ -262,7 +262,7 @@ TEST(SwitchRun, Scenarios) {
        Head(kPath0) + kVersions + "\nCurrently activated driver type: PCSC\n",
        "WARNING: Close: Close device handle failed with error 0x00000006.\n",
        {kInfo, kSet, kActive}},
-      // The query: the switch run's road without SetDriverType; 2 where no reader is read.
+      // The query: the switch run's road without SetDriverType; 2 only where no reader is counted.
       {"query on one reader",
        one([](sim::Reader& r) { r.driver.activeType = 1; }),
        L"query",
@@ -292,13 +292,21 @@ TEST(SwitchRun, Scenarios) {
        "",
        {kInfo, kActive}},
       {"query, no reader", [](sim::SimSystem&) {}, L"query", 2, "0 device(s) found.\n", "", {}},
+      // Readers counted but none read: the state is not known, so not "no reader".
+      {"query, one reader, no path",
+       [](sim::SimSystem& s) { s.AddReader(kPath0).hasInterface = false; },
+       L"query",
+       1,
+       "1 device(s) found.\nERROR: Not found.\n",
+       "ERROR: Device doesn't export the specified interface",
+       {}},
       {"query, no path at all",
        [](sim::SimSystem& s) {
          s.AddReader(kPath0).hasInterface = false;
          s.AddReader(kPath1).leavesAtSnapshot = 1;
        },
        L"query",
-       2,
+       1,
        "2 device(s) found.\nERROR: Not found.\nERROR: Not found.\n",
        "ERROR: Device doesn't export the specified interface",
        {}},

@@ -76,7 +76,7 @@ int ShowUsage(console::Console& console) {
   console.Print(Stream::Out,
                 L"\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n"
                 L"   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n"
-                L"   query\t\tShow the driver type now active.\n\n"
+                L"   query\tShow the driver type now active.\n\n"
                 L"EXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n");
   console.Print(Stream::Out, L"\nPress any key to continue\n");
   console.WaitKey();

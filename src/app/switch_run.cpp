@@ -94,8 +94,9 @@ int SwitchRun(platform::Platform& os, console::Console& console, const CommandSt
 
 int QueryRun(platform::Platform& os, console::Console& console, reader::PathBuffer& path) {
   std::int32_t count = 0;
-  // A device list that could not be taken says nothing of whether a reader is there.
-  if (!FindReader(os, console, path, &count)) return count < 0 ? kExitFailure : kExitNoReader;
+  // Only a count of 0 says that no reader is there: a device list that could
+  // not be taken, or readers whose paths could not be read, leave the state unknown.
+  if (!FindReader(os, console, path, &count)) return count == 0 ? kExitNoReader : kExitFailure;
   reader::IoChannel channel(os.kernel, console);
   if (!OpenAndCheck(channel, console, path)) return kExitFailure;
   return ShowActiveDriver(channel, console) ? kExitSuccess : kExitFailure;

@@ -14,7 +14,7 @@ namespace drvflip::app {
 
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
-// A query that found no reader, or none whose path could be read.
+// A query that counted no reader.
 inline constexpr int kExitNoReader = 2;
 
 // Counts the readers, switches the first one whose path is obtained to the
@@ -25,9 +25,9 @@ int SwitchRun(platform::Platform& os, console::Console& console, const CommandSt
 
 // The switch run up to the API check on the first reader whose path is
 // obtained, then the type in force read and printed; no request that changes
-// the driver is sent. 0 when the type was read; 2 with no reader, or none
-// whose path could be read; 1 when the device list could not be taken or a
-// step from Open through the read failed.
+// the driver is sent. 0 when the type was read; 2 where no reader was counted;
+// 1 when the device list could not be taken, no counted reader's path could be
+// read, or a step from Open through the read failed.
 int QueryRun(platform::Platform& os, console::Console& console, reader::PathBuffer& path);
 
 }  // namespace drvflip::app

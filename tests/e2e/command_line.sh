@@ -25,7 +25,7 @@ run() {  # run ARGS... : fills $work/out, $work/err and $status
 
 crlf() { printf '%s' "${1//$'\n'/$'\r\n'}"; }
 
-usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n   query\t\tShow the driver type now active.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n\nPress any key to continue\n'
+usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n   query\tShow the driver type now active.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n\nPress any key to continue\n'
 
 check() {  # check NAME STATUS OUT ERR -- ARGS...
   local name=$1 want_status=$2 want_out=$3 want_err=$4

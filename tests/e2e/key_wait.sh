@@ -59,7 +59,7 @@ check "virtual-terminal input off during the wait" "" 3F7 2000 start,raw "status
 check "virtual-terminal input back after it" "" 3F7 10000 start,raw,a "status=1 mode=same"
 
 crlf() { printf '%s' "${1//$'\n'/$'\r\n'}"; }
-usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n   query\t\tShow the driver type now active.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n\nPress any key to continue\n'
+usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n   query\tShow the driver type now active.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n\nPress any key to continue\n'
 line() {  # line RAW_COMMAND_LINE STATUS OUT ERR: a key is queued first, for the usage's wait
   rm -f result.txt out.txt err.txt
   printf '%s\n' "$1" >line.txt

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-# Sourced by tools/release, tools/verify-release and tools/install-deps: the
+# Sourced by tools/release, tools/verify-release, tools/install-deps,
+# tools/fresh-check, the release check and the fleet tests: the
 # one maker of each file of the release, so that what the verifier checks is
 # what the release holds. Sourcing it defines what it defines below and
 # changes nothing else of its caller's, but for one thing: a function that
@@ -157,10 +158,25 @@ make_buildinfo() {
   { buildinfo_head "$1" "$2" "$(build_system)" && toolchain | sed 's/^/package /'; } | crlf >"$3/BUILDINFO.txt"
 }
 
+# fleet COMMAND ARGS...: the fleet scripts (tools/drvflip_release/fleet.py):
+# names SOURCE, make SOURCE DIR, unsign SCRIPT TEXT SIGNATURE.
+fleet() {
+  PYTHONPATH=$release_tools python3 -B -m drvflip_release.fleet "$@" </dev/null
+}
+
+# make_scripts TREE DIR: DIR/scripts/, the fleet scripts made from TREE/fleet/.
+make_scripts() {
+  fleet make "$1/fleet" "$2/scripts"
+}
+
 # release_files NAME: the paths in the zip, in the zip's order.
 release_files() {
+  local scripts
+  scripts=$(fleet names "$release_tools/../fleet") || return 1
   printf '%s\n' "$1/BUILDINFO.txt" "$1/CHANGELOG.txt" "$1/LICENSE.txt" "$1/README.txt" \
-    "$1/THIRD-PARTY-NOTICES.txt" "$1/$1.cdx.json" "$1/x64/drvflip.exe" "$1/x86/drvflip.exe"
+    "$1/THIRD-PARTY-NOTICES.txt" "$1/$1.cdx.json"
+  sed "s|^|$1/scripts/|" <<<"$scripts"
+  printf '%s\n' "$1/x64/drvflip.exe" "$1/x86/drvflip.exe"
 }
 
 # pack_zip PACK NAME STAMP ZIP: the zip ZIP (a new file) of PACK/NAME's files,

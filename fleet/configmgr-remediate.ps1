@@ -1,0 +1,19 @@
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
+# Configuration Manager, remediation script of a configuration item: switch
+# this machine's reader to the @TYPE@ driver. Prints one line on standard
+# output; where the switch failed it then throws, which is how a remediation
+# script reports a failure to Configuration Manager (an exit code is not read).
+#@run.ps1
+$outcome = Get-SwitchOutcome '@TYPE@' '@COMMAND@'
+if ($outcome.Kind -eq 'switched') {
+    Write-Output (Get-OneLine "switched: $($outcome.Text)")
+    exit 0
+}
+if ($outcome.Kind -eq 'none') {
+    Write-Output (Get-OneLine "nothing to switch: $($outcome.Text)")
+    exit 0
+}
+$line = Get-OneLine "failed: $($outcome.Text)"
+Write-Output $line
+throw $line

@@ -1,0 +1,17 @@
+# SPDX-FileCopyrightText: 2026 the drvflip authors
+# SPDX-License-Identifier: MIT
+# Intune Remediations, remediation: switch this machine's reader to the @TYPE@ driver.
+# Exit 0 where it now runs it or no reader is attached, exit 1 where the switch
+# failed. One line on standard output, for the portal.
+#@run.ps1
+$outcome = Get-SwitchOutcome '@TYPE@' '@COMMAND@'
+if ($outcome.Kind -eq 'switched') {
+    Write-Output (Get-OneLine "switched: $($outcome.Text)")
+    exit 0
+}
+if ($outcome.Kind -eq 'none') {
+    Write-Output (Get-OneLine "nothing to switch: $($outcome.Text)")
+    exit 0
+}
+Write-Output (Get-OneLine "failed: $($outcome.Text)")
+exit 1
