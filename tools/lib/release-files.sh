@@ -171,11 +171,11 @@ make_scripts() {
 
 # release_files NAME: the paths in the zip, in the zip's order.
 release_files() {
-  local scripts
+  local scripts script
   scripts=$(fleet names "$release_tools/../fleet") || return 1
   printf '%s\n' "$1/BUILDINFO.txt" "$1/CHANGELOG.txt" "$1/LICENSE.txt" "$1/README.txt" \
     "$1/THIRD-PARTY-NOTICES.txt" "$1/$1.cdx.json"
-  sed "s|^|$1/scripts/|" <<<"$scripts"
+  while read -r script; do echo "$1/scripts/$script"; done <<<"$scripts"
   printf '%s\n' "$1/x64/drvflip.exe" "$1/x86/drvflip.exe"
 }
 
