@@ -8,7 +8,7 @@
 #@run.ps1
 try {
     $outcome = Get-QueryOutcome '@TYPE@'
-    if ($outcome.Kind -eq 'wanted' -or $outcome.Kind -eq 'none') {
+    if (Test-Compliant $outcome) {
         $value = 'compliant'
     } else {
         $value = Get-OneLine "noncompliant: $($outcome.Text)"

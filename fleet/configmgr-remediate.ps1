@@ -6,14 +6,7 @@
 # script reports a failure to Configuration Manager (an exit code is not read).
 #@run.ps1
 $outcome = Get-SwitchOutcome '@TYPE@' '@COMMAND@'
-if ($outcome.Kind -eq 'switched') {
-    Write-Output (Get-OneLine "switched: $($outcome.Text)")
-    exit 0
-}
-if ($outcome.Kind -eq 'none') {
-    Write-Output (Get-OneLine "nothing to switch: $($outcome.Text)")
-    exit 0
-}
-$line = Get-OneLine "failed: $($outcome.Text)"
+$line = Get-SwitchLine $outcome
 Write-Output $line
-throw $line
+if ($outcome.Kind -eq 'failed') { throw $line }
+exit 0

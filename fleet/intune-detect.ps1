@@ -5,7 +5,7 @@
 # the remediation script must run. One line on standard output, for the portal.
 #@run.ps1
 $outcome = Get-QueryOutcome '@TYPE@'
-if ($outcome.Kind -eq 'wanted' -or $outcome.Kind -eq 'none') {
+if (Test-Compliant $outcome) {
     Write-Output (Get-OneLine "compliant: $($outcome.Text)")
     exit 0
 }

@@ -5,13 +5,6 @@
 # failed. One line on standard output, for the portal.
 #@run.ps1
 $outcome = Get-SwitchOutcome '@TYPE@' '@COMMAND@'
-if ($outcome.Kind -eq 'switched') {
-    Write-Output (Get-OneLine "switched: $($outcome.Text)")
-    exit 0
-}
-if ($outcome.Kind -eq 'none') {
-    Write-Output (Get-OneLine "nothing to switch: $($outcome.Text)")
-    exit 0
-}
-Write-Output (Get-OneLine "failed: $($outcome.Text)")
-exit 1
+Write-Output (Get-SwitchLine $outcome)
+if ($outcome.Kind -eq 'failed') { exit 1 }
+exit 0

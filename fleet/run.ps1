@@ -134,3 +134,15 @@ function Get-SwitchOutcome([string] $Want, [string] $Command) {
     }
     return @{ Kind = 'failed'; Text = "the reader runs $active after drvflip $Command" }
 }
+
+# Whether a query's outcome needs nothing done: the wanted type, or no reader.
+function Test-Compliant($Outcome) {
+    return ($Outcome.Kind -eq 'wanted' -or $Outcome.Kind -eq 'none')
+}
+
+# The line that a remediation prints for a switch's outcome.
+function Get-SwitchLine($Outcome) {
+    if ($Outcome.Kind -eq 'switched') { return (Get-OneLine "switched: $($Outcome.Text)") }
+    if ($Outcome.Kind -eq 'none') { return (Get-OneLine "nothing to switch: $($Outcome.Text)") }
+    return (Get-OneLine "failed: $($Outcome.Text)")
+}

@@ -28,6 +28,17 @@ toolchain() {
   done
 }
 
+# signs_scripts [OSSLSIGNCODE]: true where osslsigncode (or OSSLSIGNCODE) is
+# 2.8 or later, the first that signs and verifies PowerShell scripts; prints
+# its version ("2.5", or nothing where it names none).
+signs_scripts() {
+  local v major minor
+  v=$("${1:-osslsigncode}" --version 2>/dev/null </dev/null | sed -n '1s/^osslsigncode \([0-9][0-9]*\.[0-9][0-9]*\).*/\1/p') || true
+  echo "$v"
+  IFS=. read -r major minor <<<"${v:-0.0}"
+  [ "$major" -gt 2 ] || { [ "$major" = 2 ] && [ "$minor" -ge 8 ]; }
+}
+
 # release_env: the environment of the build, the same whatever the caller's.
 # Every exported variable goes but HOME (git's own safety settings live
 # there), TMPDIR and DRVFLIP_OSSLSIGNCODE: CMake seeds its flags from CFLAGS,
