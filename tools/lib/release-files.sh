@@ -5,10 +5,11 @@
 # tools/fresh-check, the release check and the fleet tests: the
 # one maker of each file of the release, so that what the verifier checks is
 # what the release holds. Sourcing it defines what it defines below and
-# changes nothing else of its caller's, but for one thing: a function that
-# came exported in the environment (export -f cmake) would stand in for the
-# command of the same name, and is removed (a function that the caller
-# defined itself is kept).
+# changes nothing else of its caller's, but for one thing: every exported
+# function is removed, whether it came in the environment or the caller
+# exported it (export -f cmake would stand in for the command of that name in
+# every process the recipe starts); a function the caller defined and did not
+# export is kept.
 eval "$(declare -Fx | sed 's/^declare -fx /unset -f /')"
 # shellcheck source=prelude.sh
 . "$(dirname "${BASH_SOURCE[0]}")/prelude.sh"
@@ -92,13 +93,13 @@ released_from() {
 # build_exes TREE WORK: builds WORK/build-x64/drvflip.exe and
 # WORK/build-x86/drvflip.exe from the source tree TREE, in fresh folders.
 build_exes() {
-  local tree=$1 work=$2 arch toolchain
+  local tree=$1 work=$2 arch file
   for arch in x64 x86; do
-    toolchain=$([ $arch = x64 ] && echo mingw-w64-x86_64 || echo mingw-w64-i686)
+    file=$([ $arch = x64 ] && echo mingw-w64-x86_64 || echo mingw-w64-i686)
     echo "${0##*/}: building the $arch exe"
     rm -rf "$work/build-$arch"
     cmake -S "$tree" -B "$work/build-$arch" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-      -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/$toolchain.cmake" -DBUILD_TESTING=OFF >/dev/null &&
+      -DCMAKE_TOOLCHAIN_FILE="$tree/cmake/$file.cmake" -DBUILD_TESTING=OFF >/dev/null &&
       cmake --build "$work/build-$arch" --target drvflip >/dev/null || return 1
   done
 }
