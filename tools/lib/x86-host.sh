@@ -29,7 +29,9 @@
 x86_dir=/proc/sys/fs/binfmt_misc
 x86_name=drvflip-qemu-i386
 x86_qemu=/usr/bin/qemu-i386-static
-x86_wine=/usr/lib/wine/wine
+# shellcheck source=wine.sh
+. "$(dirname "${BASH_SOURCE[0]}")/wine.sh"
+x86_wine=$wine_loader32
 x86_lock=
 x86_setup=
 x86_state=/dev/shm
