@@ -82,12 +82,19 @@ release_version() {
   sed -n "s/^project(drvflip VERSION \\($version_pattern\\).*/\\1/p" "$1/CMakeLists.txt"
 }
 
-# released_from VERSION [RELEASES_TEXT]: the commits that RELEASES (the text
-# given, or the file in the current folder) records for VERSION, one a line.
-released_from() {
+# releases [RELEASES_TEXT]: "VERSION COMMIT" for each release that RELEASES
+# (the text given, or the file in the current folder) records, one a line, in
+# its order; a line of another form is none.
+releases() {
   local text
-  if [ $# -ge 2 ]; then text=$2; else text=$(cat RELEASES 2>/dev/null); fi
-  awk -v v="$1" '$1 == v { print $2 }' <<<"$text" | sort -u
+  if [ $# -ge 1 ]; then text=$1; else text=$(cat RELEASES 2>/dev/null); fi
+  sed -n "s/^\\($version_pattern\\) \\([0-9a-f]\\{40\\}\\)\$/\\1 \\2/p" <<<"$text"
+}
+
+# released_from VERSION [RELEASES_TEXT]: the commits that RELEASES records for
+# VERSION, one a line.
+released_from() {
+  releases "${@:2}" | awk -v v="$1" '$1 == v { print $2 }' | sort -u
 }
 
 # build_exes TREE WORK: builds WORK/build-x64/drvflip.exe and
