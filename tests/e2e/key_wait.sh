@@ -21,11 +21,18 @@ exec 3<>keys  # held open: an end of input would reach the console as a key
 passed=0
 failures=0
 
+# terminal: what the pseudo-terminal showed, its lines without the console's
+# cursor escapes, so that Wine's own failure line (a client that lost the
+# wineserver, a crash) is in the test's output, where tools/test looks for it.
+terminal() {
+  sed 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\r//g' typescript 2>/dev/null | grep . | head -n 8 | sed 's/^/  terminal: /'
+}
+
 check() {  # check NAME TYPED MODE WAIT_MS STEPS EXPECTED
   local name=$1 typed=$2 mode=$3 wait_ms=$4 steps=$5 want=$6
-  rm -f result.txt raw
+  rm -f result.txt raw typescript
   timeout 60 script -qfec "'$emulator' console_keys.exe result.txt $mode $wait_ms $steps drvflip.exe" \
-    /dev/null <&3 >/dev/null 2>&1 &
+    /dev/null <&3 >typescript 2>&1 &
   local pid=$!
   if [ -n "$typed" ]; then
     for _ in $(seq 200); do [ -e raw ] && break; sleep 0.05; done
@@ -38,6 +45,7 @@ check() {  # check NAME TYPED MODE WAIT_MS STEPS EXPECTED
     passed=$((passed + 1))
   else
     echo "FAIL $name: '$got', expected '$want'"
+    terminal
     failures=$((failures + 1))
   fi
 }
@@ -61,10 +69,10 @@ check "virtual-terminal input back after it" "" 3F7 10000 start,raw,a "status=1 
 crlf() { printf '%s' "${1//$'\n'/$'\r\n'}"; }
 usage=$'\nUSAGE:\n\n   drvflip <command>\n\nCOMMANDS:\n\n   tavi\t\tLoad the USBIO driver.\n   pcsc\t\tLoad the PC/SC driver.\n   query\tShow the driver type now active.\n\nEXAMPLES:\n\n   drvflip tavi\n   drvflip pcsc\n   drvflip query\n\n\nPress any key to continue\n'
 line() {  # line RAW_COMMAND_LINE STATUS OUT ERR: a key is queued first, for the usage's wait
-  rm -f result.txt out.txt err.txt
+  rm -f result.txt out.txt err.txt typescript
   printf '%s\n' "$1" >line.txt
   timeout 60 script -qfec "'$emulator' console_keys.exe result.txt - 10000 a,out-files,start @line.txt" \
-    /dev/null <&3 >/dev/null 2>&1
+    /dev/null <&3 >typescript 2>&1
   if [ "$(tr -d '\r' <result.txt 2>/dev/null)" = "status=$2 mode=same" ] &&
     cmp -s out.txt <(crlf "$3") && cmp -s err.txt <(crlf "$4"); then
     passed=$((passed + 1))
@@ -72,6 +80,7 @@ line() {  # line RAW_COMMAND_LINE STATUS OUT ERR: a key is queued first, for the
     echo "FAIL raw command line $1: $(cat result.txt 2>/dev/null)"
     od -c out.txt | head -5
     od -c err.txt | head -5
+    terminal
     failures=$((failures + 1))
   fi
 }
