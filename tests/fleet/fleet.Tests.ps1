@@ -321,7 +321,11 @@ Describe 'Configuration Manager, wanting <Type>' -ForEach @(
     }
 }
 
-Describe 'Under $ErrorActionPreference = Stop, a line on drvflip''s standard error throws nothing' {
+# Windows PowerShell 5.1 makes a native program's standard error throw under
+# Stop; pwsh 7 never does. $PSNativeCommandUseErrorActionPreference makes a
+# native call that exits non-zero throw instead: a script that ran drvflip as
+# a native command (& $exe query 2>&1) fails here as it would under 5.1.
+Describe 'Under $ErrorActionPreference = Stop, drvflip''s standard error and status throw nothing' {
     It '<Name>' -ForEach @(
         @{ Name = 'intune-detect-pcsc.ps1'; Line = 'not compliant: drvflip query failed with status 1 (ERROR: Driver API*' }
         @{ Name = 'configmgr-discover-pcsc.ps1'; Line = 'noncompliant: drvflip query failed with status 1 (ERROR: Driver API*' }
@@ -329,7 +333,8 @@ Describe 'Under $ErrorActionPreference = Stop, a line on drvflip''s standard err
     ) {
         Reset-Reader 'PCSC'
         Lab set 0 ApiVersion 0x00020000
-        $run = Invoke-Pwsh @('-Command', "`$ErrorActionPreference = 'Stop'; & `$env:DRVFLIP_FLEET_SCRIPT; exit `$LASTEXITCODE") `
+        $strict = "`$ErrorActionPreference = 'Stop'; `$PSNativeCommandUseErrorActionPreference = `$true"
+        $run = Invoke-Pwsh @('-Command', "$strict; & `$env:DRVFLIP_FLEET_SCRIPT; exit `$LASTEXITCODE") `
             -Environment @{ DRVFLIP_FLEET_SCRIPT = (Join-Path $scripts $Name) }
         Assert-OneLine $run $Line -Like
     }
