@@ -223,34 +223,6 @@ Describe 'Intune Remediations, wanting <Type>' -ForEach @(
         $run.Status | Should -Be 0
         Assert-OneLine $run 'nothing to switch: no reader attached'
     }
-    It 'a refused API version: not fixed, with the reason' {
-        Reset-Reader $Other
-        Lab set 0 ApiVersion 0x00020000
-        $r = Invoke-Intune $Command
-        $r.State | Should -Be 'issue not fixed'
-        $refused = '(ERROR: Driver API version 2.0 not supported. Expected major version = 1, expected minor version >= 0.)'
-        Assert-OneLine $r.Detect "not compliant: drvflip query failed with status 1 $refused"
-        Assert-OneLine $r.Remediate "failed: drvflip $Command failed with status 1 $refused"
-        $r.Remediate.Status | Should -Be 1
-    }
-    It 'a failed read: detection not compliant, remediation fails (nothing confirms the type)' {
-        Reset-Reader $Other
-        Lab set 0 ActiveStatus 0xC0000010
-        $r = Invoke-Intune $Command
-        $r.State | Should -Be 'issue not fixed'
-        $refused = '(ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.)'
-        Assert-OneLine $r.Detect "not compliant: drvflip query failed with status 1 $refused"
-        Assert-OneLine $r.Remediate "failed: drvflip $Command did not read back the type now active $refused"
-        $r.Remediate.Status | Should -Be 1
-    }
-    It 'a refused set request: remediation fails, the reader keeps <Other>' {
-        Reset-Reader $Other
-        Lab set 0 SetStatus 0xC00000BB
-        $r = Invoke-Intune $Command
-        $r.State | Should -Be 'issue not fixed'
-        Assert-OneLine $r.Remediate "failed: drvflip $Command failed with status 1 (ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.)"
-        Assert-OneLine $r.Post "not compliant: the reader runs $Other"
-    }
     It 'the exe missing: one line, no number missing, nothing on standard error' {
         $r = Invoke-Intune $Command -NoExe
         $r.State | Should -Be 'issue not fixed'
@@ -287,37 +259,49 @@ Describe 'Configuration Manager, wanting <Type>' -ForEach @(
         $r.State | Should -Be 'compliant'
         Assert-OneLine $r.Discover 'compliant'
     }
-    It 'a refused API version: discovery exits 0 with the reason; remediation throws' {
-        Reset-Reader $Other
-        Lab set 0 ApiVersion 0x00020000
-        $r = Invoke-ConfigMgr $Command
-        $r.State | Should -Be 'remediation failed'
-        Assert-OneLine $r.Discover 'noncompliant: drvflip query failed with status 1 (ERROR: Driver API version 2.0 not supported.*' -Like
-        $r.Discover.Status | Should -Be 0
-        $r.Remediate.Threw | Should -BeTrue
-        Assert-OneLine $r.Remediate "failed: drvflip $Command failed with status 1 (ERROR: Driver API version 2.0 *" -Like
-    }
-    It 'a failed read: remediation throws' {
-        Reset-Reader $Other
-        Lab set 0 ActiveStatus 0xC0000010
-        $r = Invoke-ConfigMgr $Command
-        $r.State | Should -Be 'remediation failed'
-        Assert-OneLine $r.Discover 'noncompliant: drvflip query failed with status 1 (ERROR: IoctlSync: *' -Like
-    }
-    It 'a refused set request: remediation throws, discovery still says <Other>' {
-        Reset-Reader $Other
-        Lab set 0 SetStatus 0xC00000BB
-        $r = Invoke-ConfigMgr $Command
-        $r.State | Should -Be 'remediation failed'
-        $r.Remediate.Threw | Should -BeTrue
-        Assert-OneLine $r.Post "noncompliant: the reader runs $Other"
-    }
     It 'the exe missing: discovery exits 0 and says so; remediation throws' {
         $r = Invoke-ConfigMgr $Command -NoExe
         $r.State | Should -Be 'remediation failed'
         Assert-OneLine $r.Discover 'noncompliant: drvflip.exe is not at *' -Like
         $r.Discover.Status | Should -Be 0
         $r.Remediate.Threw | Should -BeTrue
+    }
+}
+
+# A reader whose switch driver fails, under both agents. In the lines, {0}
+# stands for the command and {1} for the other type (the one the reader keeps).
+Describe 'A failing reader, wanting <Type>' -ForEach @(
+    @{ Type = 'PCSC'; Command = 'pcsc'; Other = 'TAVI' }
+    @{ Type = 'TAVI'; Command = 'tavi'; Other = 'PCSC' }
+) {
+    It '<Fault>: Intune does not fix it, Configuration Manager''s remediation throws' -ForEach @(
+        @{ Fault = 'a refused API version'; Setting = 'ApiVersion'; Value = '0x00020000'
+            QueryText = 'drvflip query failed with status 1 (ERROR: Driver API version 2.0 not supported. Expected major version = 1, expected minor version >= 0.)'
+            SwitchText = 'drvflip {0} failed with status 1 (ERROR: Driver API version 2.0 not supported. Expected major version = 1, expected minor version >= 0.)' }
+        @{ Fault = 'a failed read'; Setting = 'ActiveStatus'; Value = '0xC0000010'
+            QueryText = 'drvflip query failed with status 1 (ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.)'
+            SwitchText = 'drvflip {0} did not read back the type now active (ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000001.)' }
+        @{ Fault = 'a refused set request'; Setting = 'SetStatus'; Value = '0xC00000BB'
+            QueryText = 'the reader runs {1}'
+            SwitchText = 'drvflip {0} failed with status 1 (ERROR: IoctlSync: DeviceIoControl failed with error = 0x00000032.)' }
+    ) {
+        $queryLine = $QueryText -f $Command, $Other
+        $switchLine = 'failed: ' + ($SwitchText -f $Command, $Other)
+        Reset-Reader $Other
+        Lab set 0 $Setting $Value
+        $r = Invoke-Intune $Command
+        $r.State | Should -Be 'issue not fixed'
+        Assert-OneLine $r.Detect "not compliant: $queryLine"
+        Assert-OneLine $r.Remediate $switchLine
+        $r.Remediate.Status | Should -Be 1
+        Assert-OneLine $r.Post "not compliant: $queryLine"
+        $c = Invoke-ConfigMgr $Command
+        $c.State | Should -Be 'remediation failed'
+        Assert-OneLine $c.Discover "noncompliant: $queryLine"
+        $c.Discover.Status | Should -Be 0
+        $c.Remediate.Threw | Should -BeTrue
+        Assert-OneLine $c.Remediate $switchLine
+        Assert-OneLine $c.Post "noncompliant: $queryLine"
     }
 }
 
