@@ -2,6 +2,7 @@
 # SPDX-License-Identifier: MIT
 """A release's zip, read as untrusted input: nothing is unpacked past a bound, nothing is followed."""
 
+import io
 import stat
 import struct
 import zipfile
@@ -14,21 +15,25 @@ HOSTS = {0: "fat", 1: "ami", 2: "vms", 3: "unx", 4: "vm/cms", 5: "atari", 6: "hp
          17: "tandem", 18: "theos", 19: "macosx", 30: "acorn"}
 
 
-def members(path, bound):
-    refusals = []
+# What reading a file that is no zip raises.
+NOT_A_ZIP = (zipfile.BadZipFile, OSError, struct.error)
+
+
+def refusals(path, bound):
+    """Why each member that is encrypted (in its central or its local header) or declares more than
+    BOUND bytes unpacked is refused, read from the headers alone."""
+    found = []
     with zipfile.ZipFile(path) as z, open(path, "rb") as raw:
         for info in z.infolist():
             raw.seek(info.header_offset)
             local = raw.read(30)
             local_flags = struct.unpack_from("<H", local, 6)[0] if local[:4] == b"PK\x03\x04" else 0
             if (info.flag_bits | local_flags) & 1:
-                refusals.append(f"{info.filename} is encrypted: a release holds no encrypted file")
+                found.append(f"{info.filename} is encrypted: a release holds no encrypted file")
             if info.file_size > bound:
-                refusals.append(f"{info.filename} declares {info.file_size} bytes unpacked, "
-                                f"more than a file of a release can be ({bound})")
-    for line in refusals:
-        print(line)
-    return 1 if refusals else 0
+                found.append(f"{info.filename} declares {info.file_size} bytes unpacked, "
+                             f"more than a file of a release can be ({bound})")
+    return found
 
 
 def unpack_one(z, info, bound, out):
@@ -50,23 +55,36 @@ def unpack_one(z, info, bound, out):
     return None
 
 
-def unpack(path, bound, folder=None, names=()):
+def problem(path, bound, folder=None, names=()):
+    """Unpacks each member NAME (every one where none is given, into nothing: a test of the whole
+    zip) and checks its CRC, never more than BOUND bytes of one; with FOLDER, writes NAME to
+    FOLDER/NAME. Returns what stopped it, or None."""
     try:
         with zipfile.ZipFile(path) as z:
             wanted = [z.getinfo(n) for n in names] if names else z.infolist()
             for info in wanted:
                 if folder is None:
-                    problem = unpack_one(z, info, bound, None)
+                    found = unpack_one(z, info, bound, None)
                 else:
                     with open(f"{folder}/{info.filename}", "wb") as out:
-                        problem = unpack_one(z, info, bound, out)
-                if problem:
-                    print(problem)
-                    return 1
+                        found = unpack_one(z, info, bound, out)
+                if found:
+                    return found
     except (zipfile.BadZipFile, zlib.error, KeyError, EOFError, NotImplementedError, RuntimeError) as e:
-        print(f"not a whole zip: {e}")
-        return 1
-    return 0
+        return f"not a whole zip: {e}"
+    return None
+
+
+def read(path, bound, name):
+    """The bytes of the member NAME, or None where it cannot be read whole within BOUND."""
+    out = io.BytesIO()
+    try:
+        with zipfile.ZipFile(path) as z:
+            if unpack_one(z, z.getinfo(name), bound, out):
+                return None
+    except (zipfile.BadZipFile, zlib.error, KeyError, EOFError, NotImplementedError, RuntimeError, OSError):
+        return None
+    return out.getvalue()
 
 
 def names(path):

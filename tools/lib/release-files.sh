@@ -82,19 +82,13 @@ release_version() {
   sed -n "s/^project(drvflip VERSION \\($version_pattern\\).*/\\1/p" "$1/CMakeLists.txt"
 }
 
-# releases [RELEASES_TEXT]: "VERSION COMMIT" for each release that RELEASES
-# (the text given, or the file in the current folder) records, one a line, in
-# its order; a line of another form is none.
-releases() {
-  local text
-  if [ $# -ge 1 ]; then text=$1; else text=$(cat RELEASES 2>/dev/null); fi
-  sed -n "s/^\\($version_pattern\\) \\([0-9a-f]\\{40\\}\\)\$/\\1 \\2/p" <<<"$text"
-}
+# releases: "VERSION COMMIT" for each release that RELEASES (in the current
+# folder) records, one a line, in its order; a line of another form is none.
+releases() { trust releases RELEASES; }
 
-# released_from VERSION [RELEASES_TEXT]: the commits that RELEASES records for
-# VERSION, one a line.
+# released_from VERSION: the commits that RELEASES records for VERSION, one a line.
 released_from() {
-  releases "${@:2}" | awk -v v="$1" '$1 == v { print $2 }' | sort -u
+  releases | awk -v v="$1" '$1 == v { print $2 }' | sort -u
 }
 
 # build_exes TREE WORK: builds WORK/build-x64/drvflip.exe and
@@ -136,10 +130,10 @@ make_sbom() {
     "x64=$4/build-x64:$5/x64/drvflip.exe" "x86=$4/build-x86:$5/x86/drvflip.exe" </dev/null
 }
 
-# release_zip COMMAND ARGS...: what the release's checks read of a zip and an exe
-# (tools/drvflip_release/read.py): members, unpack, names, entries, cert-table, differs.
-release_zip() {
-  PYTHONPATH=$release_tools python3 -B -m drvflip_release.read "$@" </dev/null
+# trust COMMAND ARGS...: what verify-release decides of a zip, each decision
+# printing its own lines (tools/drvflip_release/trust.py, which names them).
+trust() {
+  PYTHONPATH=$release_tools python3 -B -m drvflip_release.trust "$@" </dev/null
 }
 
 # sbom_modules: the folder of the SBOM validator's npm packages, one for each
