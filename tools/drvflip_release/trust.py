@@ -34,7 +34,7 @@ where it refused or found a difference, 2 where the check stops (its line said w
       A PowerShell script split from its signature block: TEXT, and SIGNATURE (DER) where it is signed.
   trust same MEMBER SHIPPED MADE WHAT COMMIT
       Whether SHIPPED (of MEMBER) is MADE, WHAT made from COMMIT, and where it differs.
-  trust signatures NAME DIR WORK [--signer TEXT] [--old-osslsigncode VERSION] [SCRIPT...]
+  trust signatures [--signer TEXT] [--old-osslsigncode VERSION] NAME DIR WORK [SCRIPT...]
       Each exe's certificate table and signature (DIR/NAME/ARCH/drvflip.exe, its DER written to
       WORK/ARCH.p7) and each PowerShell script's (WORK/text/SCRIPT.p7, as unsign wrote it): who
       signed, the timestamp, whether the digest and the signature hold, one signer for all.
