@@ -7,6 +7,7 @@
   release_check.py pad EXE N
   release_check.py retime EXE
   release_check.py understate ZIP MEMBER
+  release_check.py sbom SBOM HOW [BYTES]   (HOW: one of FORGED_SBOMS, below)
 
 A check fails with an AssertionError and exit 1.
 """
@@ -102,8 +103,59 @@ def understate(argv):
     open(argv[1], "wb").write(b)
 
 
+def pop_component(b):
+    b["components"][0]["components"].pop()
+
+
+def add_component(b):
+    c = dict(b["components"][1]["components"][0])
+    c["bom-ref"] = "x86/libstdc++"
+    b["components"][1]["components"].append(c)
+
+
+def zero_hash(b):
+    b["components"][1]["hashes"][1]["content"] = "0" * 128
+
+
+def signed_by(b):
+    b["metadata"]["signedBy"] = "Example"
+
+
+def not_a_list(b):
+    b["components"] = {}
+
+
+def no_bom_ref(b):
+    del b["components"][0]["components"][0]["bom-ref"]
+
+
+# Each way the forged zips change an SBOM (parsed), by name; "as-is" writes it back, "nested" writes
+# no SBOM but 100000 opening brackets.
+FORGED_SBOMS = {"pop-component": pop_component, "add-component": add_component, "zero-hash": zero_hash,
+                "signed-by": signed_by, "not-a-list": not_a_list, "no-bom-ref": no_bom_ref,
+                "as-is": lambda b: None, "nested": None}
+
+
+def sbom(argv):
+    """The SBOM (argv 1) forged as argv 2 names, then (argv 3, where given) padded with spaces to that
+    many bytes."""
+    path, how = argv[1], argv[2]
+    if how == "nested":
+        with open(path, "w") as f:
+            f.write("[" * 100000 + "\n")
+        return
+    with open(path) as f:
+        b = json.load(f)
+    FORGED_SBOMS[how](b)
+    with open(path, "w") as f:
+        json.dump(b, f, indent=2)
+        if len(argv) > 3:
+            f.write(" " * (int(argv[3]) - f.tell()))
+
+
 COMMANDS = {"sbom-hashes": (sbom_hashes, 3), "notices-agree": (notices_agree, 2), "pad": (pad, 2),
-            "retime": (retime, 1), "understate": (understate, 2)}
+            "retime": (retime, 1), "understate": (understate, 2),
+            "sbom": (sbom, (2, 3))}
 
 
 def main():
@@ -112,7 +164,7 @@ def main():
     parser.add_argument("arguments", nargs="*")
     args = parser.parse_args()
     function, count = COMMANDS[args.command]
-    if len(args.arguments) != count:
+    if len(args.arguments) not in (count if isinstance(count, tuple) else (count,)):
         parser.error(f"{args.command} takes {count} arguments")
     # Each function reads its arguments as argv[1:] would give them.
     function([args.command] + args.arguments)

@@ -7,10 +7,12 @@
 - linkmap: what the linker's map says went into an exe;
 - libraries: the upstream libraries an exe may hold, their Debian packages and copyright files;
 - sbom: the SBOM (CycloneDX 1.6) made from a link, and a shipped one checked against it;
-- notices: THIRD-PARTY-NOTICES.txt.
+- notices: THIRD-PARTY-NOTICES.txt;
+- fleet: the fleet scripts made from fleet/, and a shipped PowerShell script split from its signature;
+- trust: what verify-release decides of a zip, each decision printing verify-release's own lines.
 
-Their command lines: read (python3 -m drvflip_release.read: what verify-release reads of a zip and an
-exe) and tools/sbom.py (what a developer runs too).
+Their command lines: trust and fleet (python3 -m drvflip_release.trust, .fleet: run by
+tools/lib/release-files.sh) and tools/sbom.py (what a developer runs too).
 """
 
 

@@ -17,3 +17,20 @@ need_git() {
   command -v git >/dev/null 2>&1 ||
     { echo "${0##*/}: git is needed (apt-get install git)" >&2; exit 1; }
 }
+
+# signs_scripts [OSSLSIGNCODE]: true where osslsigncode (or OSSLSIGNCODE) is
+# 2.8 or later, the first that signs and verifies PowerShell scripts; prints
+# its version ("2.5", or nothing where it names none).
+signs_scripts() {
+  local v major minor
+  v=$("${1:-osslsigncode}" --version 2>/dev/null </dev/null | sed -n '1s/^osslsigncode \([0-9][0-9]*\.[0-9][0-9]*\).*/\1/p') || true
+  echo "$v"
+  IFS=. read -r major minor <<<"${v:-0.0}"
+  [ "$major" -gt 2 ] || { [ "$major" = 2 ] && [ "$minor" -ge 8 ]; }
+}
+
+# sbom_modules: the folder of the SBOM validator's npm packages, one for each
+# lock file (tools/install-deps release installs it there, outside the tree).
+sbom_modules() {
+  echo "${HOME:-/root}/.cache/drvflip/cyclonedx-$(sha256sum <"$(dirname "${BASH_SOURCE[0]}")/../sbom-validator/package-lock.json" | cut -c1-16)"
+}

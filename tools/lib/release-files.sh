@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-# Sourced by tools/release, tools/verify-release, tools/install-deps,
-# tools/fresh-check, the release check and the fleet tests: the
+# Sourced by tools/release, tools/verify-release, tools/fresh-check, the
+# release check and the fleet tests: the
 # one maker of each file of the release, so that what the verifier checks is
 # what the release holds. Sourcing it defines what it defines below and
 # changes nothing else of its caller's, but for one thing: every exported
@@ -27,17 +27,6 @@ toolchain() {
     v=$(dpkg-query -W -f='${Version}' "$p" 2>/dev/null) || v=
     echo "$p ${v:-(not installed)}"
   done
-}
-
-# signs_scripts [OSSLSIGNCODE]: true where osslsigncode (or OSSLSIGNCODE) is
-# 2.8 or later, the first that signs and verifies PowerShell scripts; prints
-# its version ("2.5", or nothing where it names none).
-signs_scripts() {
-  local v major minor
-  v=$("${1:-osslsigncode}" --version 2>/dev/null </dev/null | sed -n '1s/^osslsigncode \([0-9][0-9]*\.[0-9][0-9]*\).*/\1/p') || true
-  echo "$v"
-  IFS=. read -r major minor <<<"${v:-0.0}"
-  [ "$major" -gt 2 ] || { [ "$major" = 2 ] && [ "$minor" -ge 8 ]; }
 }
 
 # release_env: the environment of the build, the same whatever the caller's.
@@ -91,12 +80,25 @@ released_from() {
   releases | awk -v v="$1" '$1 == v { print $2 }' | sort -u
 }
 
-# build_exes TREE WORK: builds WORK/build-x64/drvflip.exe and
-# WORK/build-x86/drvflip.exe from the source tree TREE, in fresh folders.
+# The release's exes: ARCH/drvflip.exe for each ARCH.
+arches=(x64 x86)
+
+# mingw_cpu ARCH: the CPU of the MinGW-w64 toolchain that builds ARCH's exe
+# (cmake/mingw-w64-CPU.cmake, CPU-w64-mingw32-gcc).
+mingw_cpu() {
+  case $1 in
+    x64) echo x86_64 ;;
+    x86) echo i686 ;;
+    *) return 1 ;;
+  esac
+}
+
+# build_exes TREE WORK: builds WORK/build-ARCH/drvflip.exe of each ARCH from
+# the source tree TREE, in fresh folders.
 build_exes() {
   local tree=$1 work=$2 arch file
-  for arch in x64 x86; do
-    file=$([ $arch = x64 ] && echo mingw-w64-x86_64 || echo mingw-w64-i686)
+  for arch in "${arches[@]}"; do
+    file=mingw-w64-$(mingw_cpu "$arch")
     echo "${0##*/}: building the $arch exe"
     rm -rf "$work/build-$arch"
     cmake -S "$tree" -B "$work/build-$arch" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
@@ -122,24 +124,19 @@ make_texts() {
 release_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # make_sbom VERSION COMMIT STAMP WORK DIR: DIR/drvflip-VERSION.cdx.json and
-# DIR/THIRD-PARTY-NOTICES.txt, from the links of WORK/build-x64 and
-# WORK/build-x86 (their linker maps) and the exes as shipped in DIR/x64 and
-# DIR/x86. Stops, naming it, at anything linked that it cannot account for.
+# DIR/THIRD-PARTY-NOTICES.txt, from the links of each WORK/build-ARCH (its
+# linker map) and the exes as shipped in DIR/ARCH. Stops, naming it, at
+# anything linked that it cannot account for.
 make_sbom() {
-  python3 "$release_tools/sbom.py" make "$1" "$2" "$3" "$5" \
-    "x64=$4/build-x64:$5/x64/drvflip.exe" "x86=$4/build-x86:$5/x86/drvflip.exe" </dev/null
+  local arch exes=()
+  for arch in "${arches[@]}"; do exes+=("$arch=$4/build-$arch:$5/$arch/drvflip.exe"); done
+  python3 "$release_tools/sbom.py" make "$1" "$2" "$3" "$5" "${exes[@]}" </dev/null
 }
 
 # trust COMMAND ARGS...: what verify-release decides of a zip, each decision
 # printing its own lines (tools/drvflip_release/trust.py, which names them).
 trust() {
   PYTHONPATH=$release_tools python3 -B -m drvflip_release.trust "$@" </dev/null
-}
-
-# sbom_modules: the folder of the SBOM validator's npm packages, one for each
-# lock file (tools/install-deps release installs it there, outside the tree).
-sbom_modules() {
-  echo "${HOME:-/root}/.cache/drvflip/cyclonedx-$(sha256sum <"$release_tools/sbom-validator/package-lock.json" | cut -c1-16)"
 }
 
 # validate_sbom SBOM: one line from the CycloneDX project's validator; fails where it is not valid.
