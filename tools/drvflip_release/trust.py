@@ -51,7 +51,6 @@ import os
 import re
 import subprocess
 import sys
-import zipfile
 
 from . import fleet, pe, zipfiles
 

@@ -2,7 +2,6 @@
 # SPDX-License-Identifier: MIT
 """drvflip_release.zipfiles: a zip read bounded, its entries' modes and systems."""
 
-import io
 import os
 import sys
 import tempfile
