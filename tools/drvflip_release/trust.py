@@ -34,9 +34,9 @@ where it refused or found a difference, 2 where the check stops (its line said w
       A PowerShell script split from its signature block: TEXT, and SIGNATURE (DER) where it is signed.
   trust same MEMBER SHIPPED MADE WHAT COMMIT
       Whether SHIPPED (of MEMBER) is MADE, WHAT made from COMMIT, and where it differs.
-  trust signatures [--signer TEXT] [--old-osslsigncode VERSION] NAME DIR WORK [SCRIPT...]
-      Each exe's certificate table and signature (DIR/NAME/ARCH/drvflip.exe, its DER written to
-      WORK/ARCH.p7) and each PowerShell script's (WORK/text/SCRIPT.p7, as unsign wrote it): who
+  trust signatures [--signer TEXT] [--old-osslsigncode VERSION] --exe ARCH... NAME DIR WORK [SCRIPT...]
+      Each exe's certificate table and signature (DIR/NAME/ARCH/drvflip.exe for each --exe ARCH, its
+      DER written to WORK/ARCH.p7) and each PowerShell script's (WORK/text/SCRIPT.p7, as unsign wrote it): who
       signed, the timestamp, whether the digest and the signature hold, one signer for all.
   trust exe ARCH SHIPPED BUILT HOW COMMIT
       Whether the shipped exe (HOW: "unsigned", "with its signature removed") is the one built.
@@ -65,7 +65,6 @@ SYSTEM = re.compile(r"system ([a-z0-9.+-]* [a-z0-9.+-]*)")
 PACKAGE = re.compile(r"[a-z0-9][a-z0-9.+-]*")
 PACKAGE_VERSION = re.compile(r"[0-9A-Za-z.+~:-]+")
 RELEASE = re.compile(rf"({VERSION}) ([0-9a-f]{{40}})")
-ARCHES = ("x64", "x86")
 NOT_SIGNED = "(not signed)"
 REFUSED = "(refused)"
 CHAIN = "(the chain of trust is checked on Windows: Get-AuthenticodeSignature)"
@@ -410,7 +409,7 @@ def signed_by(label, member, what, path, der, want_signer, refusals):
     return signer
 
 
-def signatures(name, folder, work, want_signer, old_osslsigncode, scripts):
+def signatures(name, folder, work, want_signer, old_osslsigncode, arches, scripts):
     """The signatures of a release's exes and PowerShell scripts; returns the number refused."""
     refused = []
 
@@ -419,7 +418,7 @@ def signatures(name, folder, work, want_signer, old_osslsigncode, scripts):
         refused.append(line)
 
     signer = {}
-    for arch in ARCHES:
+    for arch in arches:
         member = f"{name}/{arch}/drvflip.exe"
         der = os.path.join(work, f"{arch}.p7")
         table = pe.cert_table(os.path.join(folder, member), der)
@@ -432,8 +431,9 @@ def signatures(name, folder, work, want_signer, old_osslsigncode, scripts):
                                  None if table is None else der, want_signer, found)
         for line in found:
             refuse(line)
-    if not refused and signer["x64"] != signer["x86"]:
-        refuse(f"the two exes have different signers: x64 '{signer['x64']}', x86 '{signer['x86']}'")
+    if not refused and len(set(signer.values())) > 1:
+        refuse(f"the {'two' if len(arches) == 2 else len(arches)} exes have different signers: "
+               + ", ".join(f"{arch} '{signer[arch]}'" for arch in arches))
     for s in (s for s in scripts if s.endswith(".ps1")):
         der = os.path.join(work, "text", s + ".p7")
         signed = os.path.exists(der)
@@ -445,10 +445,10 @@ def signatures(name, folder, work, want_signer, old_osslsigncode, scripts):
                              der if signed else None, want_signer, found)
         for line in found:
             refuse(line)
-        if s_signer != signer["x64"]:
+        if s_signer != signer[arches[0]]:
             refuse(f"{name}/{s} and the exes have different signers: the script '{s_signer}', "
-                   f"the exes '{signer['x64']}'")
-    if not want_signer and signer["x64"] != NOT_SIGNED:
+                   f"the exes '{signer[arches[0]]}'")
+    if not want_signer and signer[arches[0]] != NOT_SIGNED:
         say(f"{PROG}: note: who signed is yours to judge; --signer TEXT requires the publisher you expect")
     return len(refused)
 
@@ -532,7 +532,8 @@ def run(args):
     if args.command == "same":
         return verdict(same_text(args.member, read(args.shipped), read(args.made), args.what, args.commit))
     if args.command == "signatures":
-        return 1 if signatures(args.name, args.dir, args.work, args.signer, args.old_osslsigncode, args.scripts) else 0
+        return 1 if signatures(args.name, args.dir, args.work, args.signer, args.old_osslsigncode, args.exe,
+                               args.scripts) else 0
     if args.command == "exe":
         return verdict(same_exe(args.arch, args.shipped, args.built, args.how, args.commit))
     return verdict(same_zip(args.zip, args.packed))
@@ -560,6 +561,7 @@ def parser():
         if command == "signatures":
             c.add_argument("--signer", default="")
             c.add_argument("--old-osslsigncode")
+            c.add_argument("--exe", action="append", required=True)
     return p
 
 

@@ -186,7 +186,7 @@ release_files() {
   printf '%s\n' "$1/BUILDINFO.txt" "$1/CHANGELOG.txt" "$1/LICENSE.txt" "$1/README.txt" \
     "$1/THIRD-PARTY-NOTICES.txt" "$1/$1.cdx.json"
   while read -r script; do echo "$1/scripts/$script"; done <<<"$scripts"
-  printf '%s\n' "$1/x64/drvflip.exe" "$1/x86/drvflip.exe"
+  for arch in "${arches[@]}"; do echo "$1/$arch/drvflip.exe"; done
 }
 
 # pack_zip PACK NAME STAMP ZIP: the zip ZIP (a new file) of PACK/NAME's files,

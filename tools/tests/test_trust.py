@@ -333,7 +333,7 @@ class Signatures(unittest.TestCase):
             out = io.StringIO()
             with mock.patch.object(trust.pe, "cert_table", table), \
                     mock.patch.object(trust, "osslsigncode_verify", verify), contextlib.redirect_stdout(out):
-                refused = trust.signatures("n", "/z", work, want, old, ["scripts/a.ps1", "scripts/b.cmd"])
+                refused = trust.signatures("n", "/z", work, want, old, ["x64", "x86"], ["scripts/a.ps1", "scripts/b.cmd"])
             return refused, out.getvalue()
 
         refused, out = signed({"x64": "P", "x86": "P"}, "P")
