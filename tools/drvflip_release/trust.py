@@ -14,8 +14,8 @@ where it refused or found a difference, 2 where the check stops (its line said w
   trust unpack ZIP DIR NAME...
       Each member NAME into DIR/NAME, never more than BOUND bytes of one.
   trust buildinfo ZIP
-      What fresh-check --verify needs of the zip's BUILDINFO.txt, found and read as zip finds and
-      reads it: "info NAME", "system ID CODENAME" where it names one, and "pin NAME=VERSION" for each
+      What fresh-check --verify needs of the zip's BUILDINFO.txt, found and read bounded as `trust
+      zip` reads it: "info NAME", "system ID CODENAME" where it names one, and "pin NAME=VERSION" for each
       toolchain package installed; else one line saying why, and exit 1.
   trust system BUILDINFO
       The system that BUILDINFO.txt names ("debian bookworm"), or nothing.
@@ -35,9 +35,10 @@ where it refused or found a difference, 2 where the check stops (its line said w
   trust same MEMBER SHIPPED MADE WHAT COMMIT
       Whether SHIPPED (of MEMBER) is MADE, WHAT made from COMMIT, and where it differs.
   trust signatures [--signer TEXT] [--old-osslsigncode VERSION] --exe ARCH... NAME DIR WORK [SCRIPT...]
-      Each exe's certificate table and signature (DIR/NAME/ARCH/drvflip.exe for each --exe ARCH, its
-      DER written to WORK/ARCH.p7) and each PowerShell script's (WORK/text/SCRIPT.p7, as unsign wrote it): who
-      signed, the timestamp, whether the digest and the signature hold, one signer for all.
+      Each exe's certificate table and signature (DIR/NAME/ARCH/drvflip.exe for each --exe ARCH,
+      its DER written to WORK/ARCH.p7) and each PowerShell script's (WORK/text/SCRIPT.p7, as unsign
+      wrote it): who signed, the timestamp, whether the digest and the signature hold, one signer
+      for all.
   trust exe ARCH SHIPPED BUILT HOW COMMIT
       Whether the shipped exe (HOW: "unsigned", "with its signature removed") is the one built.
   trust packed ZIP PACKED
