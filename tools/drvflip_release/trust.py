@@ -19,6 +19,8 @@ where it refused or found a difference, 2 where the check stops (its line said w
       toolchain package installed; else one line saying why, and exit 1.
   trust system BUILDINFO
       The system that BUILDINFO.txt names ("debian bookworm"), or nothing.
+  trust recorded-toolchain BUILDINFO
+      The toolchain that BUILDINFO.txt records: "NAME VERSION" of each package line, in order.
   trust packages BUILDINFO PACKAGE...
       The "package NAME VERSION" lines that tools/release writes for these packages, with the
       versions that BUILDINFO.txt records where they have a version's form.
@@ -491,6 +493,10 @@ def run(args):
     if args.command == "system":
         say(buildinfo_system(read(args.buildinfo)) or "")
         return 0
+    if args.command == "recorded-toolchain":
+        for line in buildinfo_packages(read(args.buildinfo)):
+            say(line)
+        return 0
     if args.command == "packages":
         for line in expected_packages(read(args.buildinfo), args.packages):
             say(line)
@@ -545,7 +551,8 @@ def parser():
                                 formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__)
     commands = p.add_subparsers(dest="command", required=True)
     for command, arguments in (("zip", "given zip dir"), ("unpack", "zip dir names+"), ("buildinfo", "zip"),
-                               ("system", "buildinfo"), ("packages", "buildinfo packages*"),
+                               ("system", "buildinfo"), ("recorded-toolchain", "buildinfo"),
+                               ("packages", "buildinfo packages*"),
                                ("releases", "releases?"), ("recorded", "version commit head releases out"),
                                ("files", "zip names"), ("unsign", "script member text signature"),
                                ("same", "member shipped made what commit"), ("signatures", "name dir work scripts*"),
