@@ -349,6 +349,11 @@ class Signatures(unittest.TestCase):
                       signed({"x64": None, "x86": None}, "", want="P")[1])
         with self.assertRaisesRegex(trust.Stop, "needs osslsigncode 2.8 or later; this one is 2.5$"):
             signed({"x64": "P", "x86": "P"}, "P", old="2.5")
+        # The command line as verify-release gives it: the options, then the names.
+        args = trust.parser().parse_args(["signatures", "--signer", "P", "--old-osslsigncode", "2.5", "--exe=x64",
+                                          "--exe=x86", "n", "/z", work, "scripts/a.ps1", "scripts/b.cmd"])
+        self.assertEqual((args.signer, args.old_osslsigncode, args.exe, args.name, args.scripts),
+                         ("P", "2.5", ["x64", "x86"], "n", ["scripts/a.ps1", "scripts/b.cmd"]))
 
 
 if __name__ == "__main__":
