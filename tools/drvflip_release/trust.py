@@ -218,7 +218,8 @@ def fresh_buildinfo(path):
         names = zipfiles.names(path)
     except zipfiles.NOT_A_ZIP:
         raise Stop(reason) from None
-    info = next((n for n in names if re.fullmatch(rf"drvflip-{VERSION}/BUILDINFO\.txt", n)), None)
+    info = next((n for n in names if n.partition("/")[2] == "BUILDINFO.txt" and FOLDER.fullmatch(n.partition("/")[0])),
+                None)
     if info is None:
         raise Stop(f"{path} holds no drvflip-<version>/BUILDINFO.txt")
     data = zipfiles.read(path, BOUND, info)
