@@ -172,8 +172,10 @@ class Buildinfo(Case):
                          ["info drvflip-1.1.0/BUILDINFO.txt", "system debian trixie", "pin cmake=3.25.1-1"])
         self.assertEqual(trust.fresh_buildinfo(self.release(info="commit x\r\n")), ["info drvflip-1.1.0/BUILDINFO.txt"])
         none = self.make([entry("drvflip-1.1.0/README.txt")])
+        elsewhere = self.make([entry("drvflip-x/BUILDINFO.txt", INFO.encode()), entry("a/drvflip-1.1.0/BUILDINFO.txt")])
         big = self.release(extra=[entry("drvflip-1.1.0/big", b"y" * (trust.BOUND + 1))])
         for path, reason in ((none, f"{none} holds no drvflip-<version>/BUILDINFO.txt"),
+                             (elsewhere, f"{elsewhere} holds no drvflip-<version>/BUILDINFO.txt"),
                              (big, f"{big} is not a zip that tools/verify-release would read")):
             with self.subTest(reason=reason), self.assertRaises(trust.Stop) as stopped:
                 trust.fresh_buildinfo(path)
