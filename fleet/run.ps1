@@ -3,64 +3,106 @@
 # What every fleet script shares: where drvflip.exe is, how it is run, and
 # what its lines mean. tools/drvflip_release/fleet.py puts these lines into
 # each script in place of its "#@run.ps1" line, so that each script is one
-# file, as the agents take them.
+# file, as the agents take them. Written in Windows PowerShell 5.1's language
+# and for ConstrainedLanguage, where App Control for Business or AppLocker
+# runs a script that its policy does not allow: cmdlets, and methods of
+# strings only.
+
+# What drvflip prints that the scripts read: the count line of no reader, the
+# start of the line of the type now active, and the status of a query that
+# counted no reader (src/app/switch_run.h names them where they are printed).
+$drvflipNoReaderLine = '0 device(s) found.'
+$drvflipActivePrefix = 'Currently activated driver type: '
+$drvflipNoReaderStatus = 2
+# How long drvflip may take: it waits for each request of the switch driver
+# without a limit of its own.
+$drvflipSeconds = 30
 
 # drvflip.exe in the 64-bit Program Files: ProgramW6432 names it in a 32-bit
 # PowerShell too (Windows 7 and later); a 32-bit Windows has only ProgramFiles.
-$drvflipRoot = $env:ProgramW6432
-if (-not $drvflipRoot) { $drvflipRoot = $env:ProgramFiles }
-$drvflipExe = [System.IO.Path]::Combine([string] $drvflipRoot, 'drvflip', 'drvflip.exe')
+# A root that is not a full path (a drive and its root folder) counts as none:
+# the exe is never looked for relative to the current folder or drive.
+if ($PSVersionTable.Platform -eq 'Unix') {
+    $drvflipSeparator = '/'
+    $drvflipFullPath = '^/'
+} else {
+    $drvflipSeparator = '\'
+    $drvflipFullPath = '^[A-Za-z]:\\'
+}
+$drvflipExe = $null
+foreach ($drvflipRoot in @($env:ProgramW6432, $env:ProgramFiles)) {
+    if ($null -eq $drvflipExe -and $drvflipRoot -and $drvflipRoot -cmatch $drvflipFullPath) {
+        $drvflipExe = $drvflipRoot.TrimEnd('\', '/') + $drvflipSeparator + 'drvflip' + $drvflipSeparator + 'drvflip.exe'
+    }
+}
 
-# One line of output: no line break, and at most 400 characters (the portal
-# shows 2048).
+# One line of output: printable ASCII only (a run of line breaks, tabs and
+# other control characters becomes one space, any other character a "?"), and
+# at most 400 characters (the portal shows 2048).
 function Get-OneLine([string] $Text) {
-    $line = ($Text -replace '[\r\n]+', ' ').Trim()
+    $line = (($Text -replace '[\x00-\x1F\x7F]+', ' ') -replace '[^\x20-\x7E]', '?').Trim()
     if ($line.Length -gt 400) { $line = $line.Substring(0, 400) }
     return $line
 }
 
-# drvflip.exe COMMAND, started by .NET with both streams read as bytes (no
-# line of its standard error becomes a PowerShell error record, whatever
-# $ErrorActionPreference says), its standard input closed and 30 seconds to
-# finish. Status is $null where it did not run, and Problem says why.
+# The lines of a file that drvflip wrote, without the empty ones.
+function Read-Lines([string] $Path) {
+    $text = Get-Content -LiteralPath $Path -Raw -Encoding UTF8 -ErrorAction Stop
+    if ($null -eq $text) { return @() }
+    return @($text -split "`r?`n" | Where-Object { $_.Length -gt 0 })
+}
+
+# drvflip.exe COMMAND, started with both of its output streams written to
+# files of their own (no line of its standard error becomes
+# a PowerShell error record, whatever $ErrorActionPreference says), and
+# $drvflipSeconds to finish; ended where it has not. Status is $null where it
+# did not run to its end, and Problem says why.
 function Invoke-Drvflip([string] $Command) {
     $result = @{ Status = $null; Out = @(); Err = @(); Problem = $null }
-    if (-not [System.IO.File]::Exists($drvflipExe)) {
+    if ($null -eq $drvflipExe) {
+        $result.Problem = 'drvflip.exe is not at Program Files\drvflip\drvflip.exe: neither ProgramW6432 nor ProgramFiles names a full path'
+        return $result
+    }
+    if (-not (Test-Path -LiteralPath $drvflipExe -PathType Leaf)) {
         $result.Problem = "drvflip.exe is not at $drvflipExe"
         return $result
     }
-    $latin1 = [System.Text.Encoding]::GetEncoding(28591)
-    $info = New-Object System.Diagnostics.ProcessStartInfo
-    $info.FileName = $drvflipExe
-    $info.Arguments = $Command
-    $info.UseShellExecute = $false
-    $info.CreateNoWindow = $true
-    $info.RedirectStandardInput = $true
-    $info.RedirectStandardOutput = $true
-    $info.RedirectStandardError = $true
-    $info.StandardOutputEncoding = $latin1
-    $info.StandardErrorEncoding = $latin1
+    $files = @()
     try {
-        $process = [System.Diagnostics.Process]::Start($info)
-    } catch {
-        $result.Problem = "drvflip.exe could not be started: $($_.Exception.Message)"
-        return $result
-    }
-    try {
-        $process.StandardInput.Close()
-        $out = $process.StandardOutput.ReadToEndAsync()
-        $err = $process.StandardError.ReadToEndAsync()
-        if (-not $process.WaitForExit(30000)) {
-            try { $process.Kill() } catch { }
-            $result.Problem = "drvflip $Command did not finish within 30 seconds"
+        try {
+            $files = @((New-TemporaryFile -ErrorAction Stop).FullName, (New-TemporaryFile -ErrorAction Stop).FullName)
+        } catch {
+            $result.Problem = "drvflip.exe could not be started: no temporary file: $($_.Exception.Message)"
             return $result
         }
-        $process.WaitForExit()
+        try {
+            $process = Start-Process -FilePath $drvflipExe -ArgumentList $Command -NoNewWindow -PassThru `
+                -RedirectStandardOutput $files[0] -RedirectStandardError $files[1] `
+                -ErrorAction Stop
+        } catch {
+            $result.Problem = "drvflip.exe could not be started: $($_.Exception.Message)"
+            return $result
+        }
+        # Windows PowerShell 5.1 keeps the exit code only of a process whose
+        # handle was taken while it ran.
+        $null = $process.Handle
+        Wait-Process -InputObject $process -Timeout $drvflipSeconds -ErrorAction SilentlyContinue
+        if (-not $process.HasExited) {
+            Stop-Process -InputObject $process -Force -ErrorAction SilentlyContinue
+            Wait-Process -InputObject $process -Timeout 10 -ErrorAction SilentlyContinue
+            $result.Problem = "drvflip $Command did not finish within $drvflipSeconds seconds"
+            return $result
+        }
+        try {
+            $result.Out = @(Read-Lines $files[0])
+            $result.Err = @(Read-Lines $files[1])
+        } catch {
+            $result.Problem = "drvflip $Command ran, but its output could not be read: $($_.Exception.Message)"
+            return $result
+        }
         $result.Status = $process.ExitCode
-        $result.Out = @($out.Result -split "`r?`n" | Where-Object { $_.Length -gt 0 })
-        $result.Err = @($err.Result -split "`r?`n" | Where-Object { $_.Length -gt 0 })
     } finally {
-        $process.Dispose()
+        foreach ($file in $files) { Remove-Item -LiteralPath $file -Force -ErrorAction SilentlyContinue }
     }
     return $result
 }
@@ -83,10 +125,9 @@ function Test-Line([string[]] $Lines, [string] $Line) {
 
 # The type that drvflip read back ("PCSC", "TAVI", "unknown"), or $null.
 function Get-ActiveType([string[]] $Lines) {
-    $prefix = 'Currently activated driver type: '
-    $line = Find-Line $Lines $prefix
+    $line = Find-Line $Lines $drvflipActivePrefix
     if ($null -eq $line) { return $null }
-    return $line.Substring($prefix.Length)
+    return $line.Substring($drvflipActivePrefix.Length)
 }
 
 # Why a run failed: its first ERROR line (standard error first), else STATUS.
@@ -103,7 +144,7 @@ function Get-QueryOutcome([string] $Want) {
     $run = Invoke-Drvflip 'query'
     if ($null -eq $run.Status) { return @{ Kind = 'failed'; Text = $run.Problem } }
     $active = Get-ActiveType $run.Out
-    if ($run.Status -eq 2 -and (Test-Line $run.Out '0 device(s) found.')) {
+    if ($run.Status -eq $drvflipNoReaderStatus -and (Test-Line $run.Out $drvflipNoReaderLine)) {
         return @{ Kind = 'none'; Text = 'no reader attached' }
     }
     if ($run.Status -ne 0) {
@@ -124,7 +165,7 @@ function Get-SwitchOutcome([string] $Want, [string] $Command) {
     if ($run.Status -ne 0) {
         return @{ Kind = 'failed'; Text = (Get-Reason $run "drvflip $Command failed with status $($run.Status)") }
     }
-    if ((Test-Line $run.Out '0 device(s) found.')) { return @{ Kind = 'none'; Text = 'no reader attached' } }
+    if ((Test-Line $run.Out $drvflipNoReaderLine)) { return @{ Kind = 'none'; Text = 'no reader attached' } }
     $active = Get-ActiveType $run.Out
     if ($null -eq $active) {
         return @{ Kind = 'failed'; Text = (Get-Reason $run "drvflip $Command did not read back the type now active") }
@@ -145,4 +186,15 @@ function Get-SwitchLine($Outcome) {
     if ($Outcome.Kind -eq 'switched') { return (Get-OneLine "switched: $($Outcome.Text)") }
     if ($Outcome.Kind -eq 'none') { return (Get-OneLine "nothing to switch: $($Outcome.Text)") }
     return (Get-OneLine "failed: $($Outcome.Text)")
+}
+
+# LINE on standard error, as it stands. ConstrainedLanguage reaches standard
+# error only through an error record, which PowerShell prints with its own
+# words around the line.
+function Write-ErrorLine([string] $Line) {
+    if ($ExecutionContext.SessionState.LanguageMode -eq 'FullLanguage') {
+        [Console]::Error.WriteLine($Line)
+    } else {
+        Write-Error -Message $Line -ErrorAction Continue
+    }
 }

@@ -5,11 +5,14 @@ rem Switches this machine's reader to the @TYPE@ driver, for any agent that runs
 rem a cmd script: exit 0 switched, 2 no reader attached, 1 failed; one line on
 rem standard output, nothing on standard error. drvflip.exe is taken from this
 rem script's folder, else from the 64-bit Program Files (from a 32-bit process
-rem too), never from the current folder or the PATH.
+rem too), never from the current folder or the PATH: a Program Files that is
+rem not a full path (a drive and its root folder) counts as none.
 setlocal EnableExtensions DisableDelayedExpansion
+set "root=%ProgramW6432%"
+if not "%root:~1,2%"==":\" set "root=%ProgramFiles%"
+if not "%root:~1,2%"==":\" set "root="
 set "exe=%~dp0drvflip.exe"
-if not exist "%exe%" if defined ProgramW6432 set "exe=%ProgramW6432%\drvflip\drvflip.exe"
-if not exist "%exe%" set "exe=%ProgramFiles%\drvflip\drvflip.exe"
+if not exist "%exe%" if defined root set "exe=%root%\drvflip\drvflip.exe"
 if not exist "%exe%" goto missing
 rem A log of this run's own, removed when it is read.
 :name

@@ -23,7 +23,7 @@ namespace dc = driverctl;
 bool FindReader(platform::Platform& os, console::Console& console, reader::PathBuffer& path,
                 std::int32_t* count) {
   *count = reader::CountReaders(os.setup);
-  console.Print(Stream::Out, L"%d device(s) found.\n", *count);
+  console.Print(Stream::Out, kCountLine, *count);
   if (*count < 0) {
     console.Print(Stream::Err,
                   L"ERROR: CountReaders: the list of present devices could not be obtained.\n");
@@ -58,8 +58,7 @@ bool OpenAndCheck(reader::IoChannel& channel, console::Console& console,
 bool ShowActiveDriver(reader::IoChannel& channel, console::Console& console) {
   dc::DriverType active = 0;
   if (!dc::GetActiveDriver(channel, console, &active)) return false;
-  console.Print(Stream::Out, L"\nCurrently activated driver type: %s\n",
-                dc::DriverTypeName(active));
+  console.Print(Stream::Out, kActiveLine, dc::DriverTypeName(active));
   return true;
 }
 

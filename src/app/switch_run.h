@@ -17,6 +17,13 @@ inline constexpr int kExitFailure = 1;
 // A query that counted no reader.
 inline constexpr int kExitNoReader = 2;
 
+// Two lines that the fleet scripts read (fleet/run.ps1, fleet/switch.cmd):
+// the count line, which says "0 device(s) found." where no reader is there,
+// and the line of the type now active. tools/tests/test_contract.py holds the
+// scripts to these and to kExitNoReader.
+inline constexpr const wchar_t* kCountLine = L"%d device(s) found.\n";
+inline constexpr const wchar_t* kActiveLine = L"\nCurrently activated driver type: %s\n";
+
 // Counts the readers, switches the first one whose path is obtained to the
 // driver type the command names, and prints what happened. 1 when a step from
 // Open through SetDriverType failed; 0 otherwise (also with no reader).

@@ -15,6 +15,10 @@
  *   <prefix>Status  complete with this NTSTATUS instead (nothing changes)
  *   <prefix>Bytes   report this many bytes (at most the output buffer)
  *   <prefix>PendMs  return STATUS_PENDING and complete after this many ms
+ *   <prefix>Hold    (not 0) return STATUS_PENDING and never complete: the
+ *                   request ends only when it is cancelled, as when the
+ *                   process that sent it is ended
+ * SetKeep (not 0) makes a set request succeed without changing the type.
  * ApiVersion, FileVersion and BuildNumber fill the information record.
  *
  * As the reader's switch driver, it takes each request only with its exact
@@ -99,6 +103,15 @@ static void CompleteLater(PDEVICE_OBJECT device, PVOID context) {
   ExFreePool(request);
 }
 
+/* A held request ends here, when the I/O manager cancels it. */
+static void CancelHeld(PDEVICE_OBJECT device, PIRP irp) {
+  (void)device;
+  IoReleaseCancelSpinLock(irp->CancelIrql);
+  irp->IoStatus.Status = STATUS_CANCELLED;
+  irp->IoStatus.Information = 0;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+}
+
 static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   DEVICE_EXTENSION* ext = (DEVICE_EXTENSION*)device->DeviceExtension;
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
@@ -108,21 +121,21 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   UCHAR* buffer = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
   NTSTATUS status = STATUS_SUCCESS;
   ULONG_PTR information = 0;
-  PCWSTR statusName, bytesName, pendName;
+  PCWSTR statusName, bytesName, pendName, holdName;
   BOOLEAN haveBytes = FALSE;
   ULONG forcedStatus, bytes, pendMs, wantIn = 0, wantOut = 0;
 
   switch (code) {
     case CODE_GET_DRIVER_INFO:
-      statusName = L"InfoStatus"; bytesName = L"InfoBytes"; pendName = L"InfoPendMs";
+      statusName = L"InfoStatus"; bytesName = L"InfoBytes"; pendName = L"InfoPendMs"; holdName = L"InfoHold";
       wantOut = 16;
       break;
     case CODE_SET_DRIVER_TYPE:
-      statusName = L"SetStatus"; bytesName = L"SetBytes"; pendName = L"SetPendMs";
+      statusName = L"SetStatus"; bytesName = L"SetBytes"; pendName = L"SetPendMs"; holdName = L"SetHold";
       wantIn = 4;
       break;
     case CODE_GET_ACTIVE_DRIVER:
-      statusName = L"ActiveStatus"; bytesName = L"ActiveBytes"; pendName = L"ActivePendMs";
+      statusName = L"ActiveStatus"; bytesName = L"ActiveBytes"; pendName = L"ActivePendMs"; holdName = L"ActiveHold";
       wantOut = 4;
       break;
     default:
@@ -134,6 +147,18 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
   forcedStatus = ReadSetting(ext->pdo, statusName, 0, NULL);
   bytes = ReadSetting(ext->pdo, bytesName, 0, &haveBytes);
   pendMs = ReadSetting(ext->pdo, pendName, 0, NULL);
+
+  if (ReadSetting(ext->pdo, holdName, 0, NULL) != 0) {
+    IoMarkIrpPending(irp);
+    IoSetCancelRoutine(irp, CancelHeld);
+    /* Cancelled before the routine was set: it is ours to complete. */
+    if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
+      irp->IoStatus.Status = STATUS_CANCELLED;
+      irp->IoStatus.Information = 0;
+      IoCompleteRequest(irp, IO_NO_INCREMENT);
+    }
+    return STATUS_PENDING;
+  }
 
   if (forcedStatus != 0) {
     status = (NTSTATUS)forcedStatus;
@@ -157,7 +182,7 @@ static NTSTATUS DispatchDeviceControl(PDEVICE_OBJECT device, PIRP irp) {
       type = (ULONG)buffer[0] | ((ULONG)buffer[1] << 8) | ((ULONG)buffer[2] << 16) | ((ULONG)buffer[3] << 24);
       if (type > 1) {
         status = STATUS_INVALID_PARAMETER;
-      } else {
+      } else if (ReadSetting(ext->pdo, L"SetKeep", 0, NULL) == 0) {
         ext->activeType = type;
       }
     }
