@@ -1,8 +1,8 @@
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-"""What the fleet scripts read of drvflip's output: the lines and the status that drvflip.exe
-prints (named in src/app/switch_run.h and src/driverctl/driver_requests.cpp) against the literals
-of the scripts as the release makes them (fleet.render). Runs without PowerShell."""
+"""What the fleet scripts read of drvflip's output, held to what drvflip.exe prints: the lines and
+the status named in src/app/switch_run.h, the types' names in src/driverctl/driver_requests.cpp,
+against the literals of the scripts as the release makes them (fleet.render). No PowerShell."""
 
 import os
 import re
@@ -15,66 +15,45 @@ sys.path.insert(0, os.path.join(TOP, "tools"))
 from drvflip_release import fleet  # noqa: E402
 
 
-def source(path):
+def read(path):
     with open(os.path.join(TOP, path), encoding="utf-8") as f:
         return f.read()
 
 
-def wide(header, name):
-    """The text of the wide string constant NAME in HEADER, its escapes \\n read."""
-    found = re.findall(r'\b' + name + r'\s*=\s*L"((?:[^"\\]|\\.)*)"', header)
-    if len(found) != 1:
-        raise AssertionError(f"{name}: {len(found)} definitions")
-    return found[0].replace("\\n", "\n")
-
-
-class Printed:
-    """What drvflip.exe prints, from its source."""
-
-    def __init__(self):
-        header = source("src/app/switch_run.h")
-        count = wide(header, "kCountLine")
-        active = wide(header, "kActiveLine")
-        assert count.count("%d") == 1 and active.count("%s") == 1, (count, active)
-        # Each printed line as a script sees it: between line breaks.
-        self.no_reader = count.replace("%d", "0").strip("\n")
-        self.active_prefix = active.split("%s")[0].lstrip("\n")
-        self.no_reader_status = int(re.search(r"\bkExitNoReader\s*=\s*(\d+);", header).group(1))
-        names = re.findall(r'case kDriver(\w+): return L"(\w+)";', source("src/driverctl/driver_requests.cpp"))
-        self.types = sorted(name for _, name in names)
-
-
 class Contract(unittest.TestCase):
     def setUp(self):
-        self.printed = Printed()
+        header = read("src/app/switch_run.h")
+        wide = {name: text.replace("\\n", "\n") for name, text in
+                re.findall(r'\b(k\w+Line) = L"((?:[^"\\]|\\.)*)";', header)}
+        # Each line as a script sees it, between line breaks.
+        self.no_reader = wide["kCountLine"].replace("%d", "0").strip("\n")
+        self.active = wide["kActiveLine"].split("%s")[0].lstrip("\n")
+        self.status = re.search(r"\bkExitNoReader = (\d+);", header).group(1)
+        self.types = re.findall(r'case kDriver\w+: return L"(\w+)";', read("src/driverctl/driver_requests.cpp"))
         self.scripts = fleet.render(os.path.join(TOP, "fleet"))
 
-    def test_the_types_the_scripts_are_made_for_are_those_drvflip_prints(self):
-        self.assertEqual(sorted(word for word, _ in fleet.TYPES), self.printed.types)
+    def test_the_scripts_are_made_for_the_types_that_drvflip_names(self):
+        self.assertEqual(sorted(word for word, _ in fleet.TYPES), sorted(self.types))
 
-    def test_every_powershell_script_reads_the_lines_and_the_status_that_drvflip_prints(self):
-        p = self.printed
-        want = {"drvflipNoReaderLine": f"'{p.no_reader}'", "drvflipActivePrefix": f"'{p.active_prefix}'",
-                "drvflipNoReaderStatus": str(p.no_reader_status)}
-        ps1 = {n: t for n, t in self.scripts.items() if n.endswith(".ps1")}
+    def test_each_powershell_script_reads_the_lines_and_the_status_once(self):
+        want = {"NoReaderLine": f"'{self.no_reader}'", "ActivePrefix": f"'{self.active}'", "NoReaderStatus": self.status}
+        ps1 = [n for n in self.scripts if n.endswith(".ps1")]
         self.assertTrue(ps1)
-        for name, text in ps1.items():
+        for name in ps1:
             with self.subTest(name):
-                got = dict(re.findall(r"^\$(drvflipNoReader(?:Line|Status)|drvflipActivePrefix) = (.*?)\r$",
-                                      text, re.M))
+                text = self.scripts[name]
+                got = dict(re.findall(r"^\$drvflip(NoReaderLine|ActivePrefix|NoReaderStatus) = (.*?)\r$", text, re.M))
                 self.assertEqual(got, want)
-                # Nowhere else: no second copy of a line that could drift from these.
-                self.assertEqual(text.count("device(s) found"), 1)
-                self.assertEqual(text.count("Currently activated"), 1)
+                # No second copy that could drift from these.
+                self.assertEqual((text.count("device(s) found"), text.count("Currently activated")), (1, 1))
 
-    def test_every_cmd_script_that_runs_drvflip_compares_its_lines_with_those_it_prints(self):
-        p = self.printed
-        runs = {n: t for n, t in self.scripts.items() if n.endswith(".cmd") and '"%exe%"' in t}
-        self.assertEqual(sorted(runs), [f"switch-{command}.cmd" for _, command in fleet.TYPES])
-        for (word, command) in fleet.TYPES:
+    def test_each_cmd_script_that_runs_drvflip_compares_whole_lines_with_those_it_prints(self):
+        runs = sorted(n for n, t in self.scripts.items() if n.endswith(".cmd") and '"%exe%"' in t)
+        self.assertEqual(runs, [f"switch-{command}.cmd" for _, command in fleet.TYPES])
+        for word, command in fleet.TYPES:
             with self.subTest(command):
-                compared = re.findall(r'if "%%l"=="([^"]*)"', runs[f"switch-{command}.cmd"])
-                self.assertEqual(sorted(compared), sorted([p.active_prefix + word, p.no_reader]))
+                compared = re.findall(r'if "%%l"=="([^"]*)"', self.scripts[f"switch-{command}.cmd"])
+                self.assertEqual(sorted(compared), sorted([self.active + word, self.no_reader]))
 
 
 if __name__ == "__main__":
