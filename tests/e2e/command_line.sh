@@ -7,12 +7,12 @@
 # Usage: command_line.sh PROGRAM [EMULATOR]   (EMULATOR runs a Windows exe)
 # DRVFLIP_CASES="NAME|NAME..." runs only the cases of those names.
 set -u
+# shellcheck source=../../tools/lib/report.sh
+. "$(dirname "$0")/../../tools/lib/report.sh"
 exe=$1
 emulator=${2:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-failures=0
-passed=0
 
 run() {  # run ARGS... : fills $work/out, $work/err and $status
   if [ -n "$emulator" ]; then
@@ -40,7 +40,7 @@ check() {  # check NAME STATUS OUT ERR -- ARGS...
   if ! cmp -s "$work/err" <(crlf "$want_err"); then
     echo "FAIL $name: standard error differs:"; diff <(od -c "$work/err") <(crlf "$want_err" | od -c) | head -20; ok=0
   fi
-  if [ $ok = 1 ]; then passed=$((passed + 1)); else failures=$((failures + 1)); fi
+  if [ $ok = 1 ]; then report_passed; else report_failed; fi
 }
 
 check "no argument" 1 "$usage" "" --
@@ -92,10 +92,10 @@ if [ -z "$emulator" ] && command -v script >/dev/null; then
     status=$(cat "$work/status")
     elapsed=$((($(cat "$work/end") - start) / 1000000))
     if [ "$status" = 1 ] && [ "$elapsed" -ge 450 ]; then
-      passed=$((passed + 1))
+      report_passed
     else
       echo "FAIL key wait at a terminal ($(printf '%q' "$keys")): status $status after $elapsed ms"
-      failures=$((failures + 1))
+      report_failed
     fi
   done
 fi
@@ -108,12 +108,11 @@ both() {
     setsid -w "$exe" -x </dev/null >"$work/both" 2>&1
   fi
   if cmp -s "$work/both" <(crlf "$usage"$'ERROR: Unrecognized option \'-x\'.\n'); then
-    passed=$((passed + 1))
+    report_passed
   else
-    echo "FAIL one file for both streams:"; od -c "$work/both" | tail -5; failures=$((failures + 1))
+    echo "FAIL one file for both streams:"; od -c "$work/both" | tail -5; report_failed
   fi
 }
 [ -n "${DRVFLIP_CASES+chosen}" ] || both
 
-echo "$passed passed, $failures failed"
-[ "$failures" = 0 ]
+report_summary

@@ -10,6 +10,8 @@
 # command lines, as CreateProcessW passes them, and compares the bytes out.
 # Usage: key_wait.sh DRVFLIP_EXE CONSOLE_KEYS_EXE EMULATOR
 set -u
+# shellcheck source=../../tools/lib/report.sh
+. "$(dirname "$0")/../../tools/lib/report.sh"
 exe=$1 helper=$2 emulator=$3
 work=$(mktemp -d)
 trap 'exec 3>&-; rm -rf "$work"' EXIT
@@ -18,8 +20,6 @@ cp "$helper" "$work/console_keys.exe"
 cd "$work" || exit 1
 mkfifo keys
 exec 3<>keys  # held open: an end of input would reach the console as a key
-passed=0
-failures=0
 
 # terminal: what the pseudo-terminal showed, its lines without the console's
 # cursor escapes, so that Wine's own failure line (a client that lost the
@@ -42,11 +42,11 @@ check() {  # check NAME TYPED MODE WAIT_MS STEPS EXPECTED
   local got
   got=$(tr -d '\r' <result.txt 2>/dev/null)
   if [ "$got" = "$want" ]; then
-    passed=$((passed + 1))
+    report_passed
   else
     echo "FAIL $name: '$got', expected '$want'"
     terminal
-    failures=$((failures + 1))
+    report_failed
   fi
 }
 
@@ -75,13 +75,13 @@ line() {  # line RAW_COMMAND_LINE STATUS OUT ERR: a key is queued first, for the
     /dev/null <&3 >typescript 2>&1
   if [ "$(tr -d '\r' <result.txt 2>/dev/null)" = "status=$2 mode=same" ] &&
     cmp -s out.txt <(crlf "$3") && cmp -s err.txt <(crlf "$4"); then
-    passed=$((passed + 1))
+    report_passed
   else
     echo "FAIL raw command line $1: $(cat result.txt 2>/dev/null)"
     od -c out.txt | head -5
     od -c err.txt | head -5
     terminal
-    failures=$((failures + 1))
+    report_failed
   fi
 }
 # RAW COMMAND LINE | status | standard output | standard error
@@ -93,5 +93,4 @@ line 'drvflip.exe  "pcsc tavi"  ' 1 "$usage" $'ERROR: Unknown command \'pcsc tav
 # A command line without the program's name: its first word is taken for the name.
 line 'pcsc' 1 "$usage" ""
 
-echo "$passed passed, $failures failed"
-[ "$failures" = 0 ]
+report_summary

@@ -7,12 +7,12 @@
 # DRVFLIP_CASES="NAME|NAME..." runs only the cases of those names (and none of
 # the checks that are not a case of one run).
 set -u
+# shellcheck source=../../tools/lib/report.sh
+. "$(dirname "$0")/../../tools/lib/report.sh"
 export DRVFLIP_LAB_FILES=$1 DRVFLIP_LAB_PREFIX=$2
 here=$(cd "$(dirname "$0")" && pwd)
 lab=$here/../lab/lab
 work=$(mktemp -d)
-passed=0
-failures=0
 finish() {
   "$lab" stop
   rm -rf "$work"
@@ -47,7 +47,7 @@ check() {  # check NAME STATUS OUT ERR -- ARGS...
   if ! cmp -s "$work/err" <(crlf "$want_err"); then
     echo "FAIL $name: standard error:"; cat -A "$work/err"; echo "expected:"; crlf "$want_err" | cat -A; ok=0
   fi
-  if [ $ok = 1 ]; then echo "ok   $name"; passed=$((passed + 1)); else failures=$((failures + 1)); fi
+  if [ $ok = 1 ]; then echo "ok   $name"; report_passed; else report_failed; fi
 }
 
 # The type in force, read by a query. The driver refuses every set request
@@ -72,8 +72,8 @@ if [ -z "${DRVFLIP_CASES+chosen}" ]; then
   opened="$("$lab" get 0 OpenShare) $("$lab" get 0 OpenOptions) $("$lab" get 0 OpenAccess)"
   case $opened in
     "0x00000003 0x00000040 "0x0012019F | "0x00000003 0x00000040 "0xFFFFFFFF)
-      echo "ok   the open: share, options, access = $opened"; passed=$((passed + 1)) ;;
-    *) echo "FAIL the open: share, options, access = $opened"; failures=$((failures + 1)) ;;
+      echo "ok   the open: share, options, access = $opened"; report_passed ;;
+    *) echo "FAIL the open: share, options, access = $opened"; report_failed ;;
   esac
 fi
 head 1 "$path0"
@@ -138,8 +138,8 @@ active PCSC
 check "every request pending for 200 ms" 0 "$H$A" "" -- pcsc
 if [ -z "${DRVFLIP_CASES+chosen}" ]; then
   elapsed=$((($(date +%s%N) - start) / 1000000))
-  if [ $elapsed -ge 600 ]; then echo "ok   the pending run waited (${elapsed} ms)"; passed=$((passed + 1));
-  else echo "FAIL the pending run took only ${elapsed} ms"; failures=$((failures + 1)); fi
+  if [ $elapsed -ge 600 ]; then echo "ok   the pending run waited (${elapsed} ms)"; report_passed;
+  else echo "FAIL the pending run took only ${elapsed} ms"; report_failed; fi
 fi
 "$lab" set 0 SetStatus 0xC0000010
 head 1 "$path0"
@@ -162,7 +162,7 @@ head 1 "$path0"
 active TAVI
 check "the run after a killed one" 0 "$H$A" "" -- tavi
 
-"$lab" add 1 || echo "FAIL test reader 1 was not added"
+"$lab" add 1 || { echo "FAIL test reader 1 was not added"; report_failed; }
 head 2 "$path0"
 active TAVI
 check "two readers: the first is switched" 0 "$H$A" "" -- tavi
@@ -175,5 +175,4 @@ check "tavi on the second reader alone" 0 "$H$A" "" -- tavi
 check "no reader after removal" 0 $'0 device(s) found.\n' "" -- pcsc
 check "query: no reader" 2 $'0 device(s) found.\n' "" -- query
 
-echo "$passed passed, $failures failed"
-[ "$failures" = 0 ]
+report_summary

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 """What tests/release/check reads of a release, and how it forges one: each a command.
 
-  release_check.py sbom-hashes SBOM X64_EXE X86_EXE
+  release_check.py sbom-hashes SBOM ARCH=EXE=OBJDUMP...   (OBJDUMP: the objdump of ARCH's toolchain)
   release_check.py notices-agree SBOM NOTICES
   release_check.py pad EXE N
   release_check.py retime EXE
@@ -22,10 +22,12 @@ import sys
 
 
 def sbom_hashes(argv):
-    """The SBOM (argv 1) against the exes (argv 2, 3): their SHA-256 and SHA-512, each BSI property once in each component, and an exe's dependencies its parts and the DLLs of its import table."""
+    """The SBOM (argv 1) against the exes (argv 2...: ARCH=EXE=OBJDUMP): their SHA-256 and SHA-512, each BSI property once in each component, and an exe's dependencies its parts and the DLLs of its import table."""
     bom = json.load(open(argv[1]))
+    exes = [a.split("=", 2) for a in argv[2:]]
     given = {c["bom-ref"]: {h["alg"]: h["content"] for h in c["hashes"]} for c in bom["components"] if "hashes" in c}
-    for arch, exe in (("x64", argv[2]), ("x86", argv[3])):
+    assert sorted(given) == sorted(f"{arch}/drvflip.exe" for arch, _, _ in exes), sorted(given)
+    for arch, exe, _ in exes:
         data = open(exe, "rb").read()
         assert given[f"{arch}/drvflip.exe"] == {"SHA-256": hashlib.sha256(data).hexdigest(),
                                                 "SHA-512": hashlib.sha512(data).hexdigest()}, arch
@@ -43,8 +45,7 @@ def sbom_hashes(argv):
     # and on the DLLs that objdump finds in its import table, and on nothing else.
     graph = {d["ref"]: d["dependsOn"] for d in bom["dependencies"]}
     assert set(graph) == {c["bom-ref"] for c in every[len(bom["formulation"][0]["components"]) + 1:]} | {"drvflip"}
-    for arch, exe in (("x64", argv[2]), ("x86", argv[3])):
-        tool = ("x86_64" if arch == "x64" else "i686") + "-w64-mingw32-objdump"
+    for arch, exe, tool in exes:
         dlls = re.findall(r"DLL Name: (\S+)", subprocess.run([tool, "-p", exe], capture_output=True, text=True).stdout)
         held = next(c for c in bom["components"] if c["bom-ref"] == f"{arch}/drvflip.exe")["components"]
         assert sorted(graph[f"{arch}/drvflip.exe"]) == sorted([c["bom-ref"] for c in held] + [f"windows/{d}" for d in dlls]), arch
@@ -153,7 +154,7 @@ def sbom(argv):
             f.write(" " * (int(argv[3]) - f.tell()))
 
 
-COMMANDS = {"sbom-hashes": (sbom_hashes, 3), "notices-agree": (notices_agree, 2), "pad": (pad, 2),
+COMMANDS = {"sbom-hashes": (sbom_hashes, (2, 3, 4, 5)), "notices-agree": (notices_agree, 2), "pad": (pad, 2),
             "retime": (retime, 1), "understate": (understate, 2),
             "sbom": (sbom, (2, 3))}
 

@@ -33,7 +33,7 @@ toolchain() {
 # Every exported variable goes but HOME (git's own safety settings live
 # there), TMPDIR and DRVFLIP_OSSLSIGNCODE: CMake seeds its flags from CFLAGS,
 # CXXFLAGS, LDFLAGS and RCFLAGS and reads CMAKE_* settings, zip reads ZIPOPT,
-# unzip UNZIP, and so on. Fixed locale, time zone, search path and umask.
+# git its GIT_* settings. Fixed locale, time zone, search path and umask.
 release_env() {
   local v
   while read -r v; do
@@ -62,14 +62,9 @@ export_tree() {
   done
 }
 
-# A version: digits and dots (as a basic and as an extended regular
-# expression); the release's folder is drvflip-VERSION.
-version_pattern='[0-9][0-9.]*'
-
-# release_version TREE: the project version in TREE's CMakeLists.txt.
-release_version() {
-  sed -n "s/^project(drvflip VERSION \\($version_pattern\\).*/\\1/p" "$1/CMakeLists.txt"
-}
+# release_version TREE: the project version in TREE's CMakeLists.txt; the
+# release's folder is drvflip-VERSION.
+release_version() { trust version "$1/CMakeLists.txt"; }
 
 # releases: "VERSION COMMIT" for each release that RELEASES (in the current
 # folder) records, one a line, in its order; a line of another form is none.
@@ -133,15 +128,11 @@ make_sbom() {
   python3 "$release_tools/sbom.py" make "$1" "$2" "$3" "$5" "${exes[@]}" </dev/null
 }
 
-# trust COMMAND ARGS...: what verify-release decides of a zip, each decision
-# printing its own lines (tools/drvflip_release/trust.py, which names them).
+# trust COMMAND ARGS...: what verify-release decides of a zip, in three steps
+# that print its own lines, and what the other tools read of a release
+# (tools/drvflip_release/trust.py, which names them).
 trust() {
   PYTHONPATH=$release_tools python3 -B -m drvflip_release.trust "$@" </dev/null
-}
-
-# validate_sbom SBOM: one line from the CycloneDX project's validator; fails where it is not valid.
-validate_sbom() {
-  NODE_PATH="$(sbom_modules)/node_modules" node "$release_tools/sbom-validator/validate.cjs" "$1" </dev/null
 }
 
 # build_system: "ID CODENAME" of this system ("debian bookworm"), as
