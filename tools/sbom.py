@@ -14,12 +14,6 @@
       parts of BUILD's link, and EXE's bytes as shipped (signed) for the hashes.
       TIME is the commit's time (seconds); the SBOM's serial number is derived
       from VERSION and COMMIT, so one commit always gives the same bytes.
-  sbom.py compare SHIPPED MADE ARCH=EXE...
-      Checks an SBOM of unknown origin (SHIPPED) against the one made from the
-      commit (MADE): a component that MADE does not hold, one that it holds and
-      SHIPPED lacks, and an exe hash that the zip's exe (EXE) does not have are
-      each refused with a line. SHIPPED is read as untrusted input: bounded in
-      size, and anything that is not the expected shape is refused with one line.
 
 Nothing unknown ships: a linked member that no installed package holds, a member
 of a library this tool does not know, a package that it does not expect for
@@ -37,7 +31,7 @@ sys.dont_write_bytecode = True  # no __pycache__ in the tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from drvflip_release import Unknown  # noqa: E402
 from drvflip_release.libraries import upstream  # noqa: E402
-from drvflip_release.sbom import compare, make, parts  # noqa: E402
+from drvflip_release.sbom import make, parts  # noqa: E402
 
 
 def main():
@@ -49,10 +43,6 @@ def main():
     for name in ("version", "commit", "time", "out"):
         c.add_argument(name)
     c.add_argument("builds", nargs="+", metavar="ARCH=BUILD:EXE")
-    c = commands.add_parser("compare")
-    c.add_argument("shipped")
-    c.add_argument("made")
-    c.add_argument("exes", nargs="*", metavar="ARCH=EXE")
     args = parser.parse_args()
     try:
         if args.command == "parts":
@@ -64,15 +54,13 @@ def main():
             for dll in dlls:
                 print(f"imports {dll} (part of Windows, not shipped)")
             return 0
-        if args.command == "make":
-            builds = []
-            for given in args.builds:
-                arch, _, rest = given.partition("=")
-                build, _, exe = rest.partition(":")
-                builds.append((arch, build, exe))
-            make(args.version, args.commit, args.time, args.out, builds)
-            return 0
-        return compare(args.shipped, args.made, [tuple(s.split("=", 1)) for s in args.exes])
+        builds = []
+        for given in args.builds:
+            arch, _, rest = given.partition("=")
+            build, _, exe = rest.partition(":")
+            builds.append((arch, build, exe))
+        make(args.version, args.commit, args.time, args.out, builds)
+        return 0
     except Unknown as e:
         print(f"sbom: {e}", file=sys.stderr)
         return 1

@@ -6,7 +6,9 @@
 // interfaces below, grouped as the program uses them: device setup (SetupAPI),
 // kernel services (kernel32) and the console. The Windows side forwards each
 // call to Win32; the simulated side stands in for Windows on Linux and in the
-// tests. Nothing above this header includes <windows.h>.
+// tests. Nothing above this header includes <windows.h> but the Windows
+// entry (app/main_win.cpp), which reads the command line with
+// GetCommandLineW and makes the Windows side of the seam.
 //
 // Each entry states its contract: what it returns on success, what on
 // failure, and where the reason for a failure is found.

@@ -6,7 +6,9 @@
   fleet names SOURCE
       The names of the scripts that SOURCE (the tree's fleet/ folder) makes, one a line.
   fleet make SOURCE DIR
-      Writes each script into DIR, with CR LF line ends. A source that holds @TYPE@ or
+      Writes each script into DIR, with CR LF line ends. The scripts are made of the *.ps1 and
+      *.cmd files of SOURCE but run.ps1, and only of those: any other file there (a README) ships
+      in no release. A source that holds @TYPE@ or
       @COMMAND@ gives one script per driver type (intune-detect.ps1 gives intune-detect-pcsc.ps1
       with PCSC and pcsc, and intune-detect-tavi.ps1 with TAVI and tavi): the type is written in
       the script, never mapped from one case to the other where it runs. A line "#@run.ps1" is
@@ -39,7 +41,7 @@ class Refused(Exception):
 
 
 def _sources(source):
-    return sorted(n for n in os.listdir(source) if n != SHARED and not n.startswith("."))
+    return sorted(n for n in os.listdir(source) if n != SHARED and n.endswith((".ps1", ".cmd")))
 
 
 def _per_type(text):
@@ -68,14 +70,7 @@ def _shared(source):
 
 
 def names(source):
-    out = []
-    for n in _sources(source):
-        if _per_type(_read(os.path.join(source, n))):
-            stem, ext = os.path.splitext(n)
-            out += [f"{stem}-{command}{ext}" for _, command in TYPES]
-        else:
-            out.append(n)
-    return out
+    return list(render(source))
 
 
 def render(source):

@@ -138,7 +138,9 @@ def step_before(args):
     status = 0
     # The texts that the recipe made, and the lines of BUILDINFO.txt that tools/release writes, with
     # the releaser's toolchain versions in the package lines.
-    for text in (m for m in r.members() if "/" not in m and os.path.isfile(os.path.join(made, m))):
+    # README.txt first, then the others in the zip's order, as verify-release has always printed them.
+    texts = [m for m in r.members() if "/" not in m and os.path.isfile(os.path.join(made, m))]
+    for text in sorted(texts, key=lambda m: m != "README.txt"):
         status |= verdict(compare.same_text(text, read(r.zipped(text)), read(os.path.join(made, text)),
                                             "the one made from", r.commit))
     info = read(r.info)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-FileCopyrightText: 2026 the drvflip authors
 # SPDX-License-Identifier: MIT
-# Sourced by tools/wine-run, tests/lab/lab and bench/run: the Wine lab, once.
+# Sourced by tools/wine-run, tools/lib/x86-host.sh, tests/lab/lab and
+# bench/run: the Wine lab, once.
 # Wine's programs (Debian's wine64 and, for the 32-bit side, wine32:i386: none
 # is on the PATH), the environment of a run in a private prefix, and how a
 # prefix is made. Sourcing it defines what it defines below and changes

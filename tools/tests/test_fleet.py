@@ -28,7 +28,7 @@ class Make(unittest.TestCase):
 
     def test_a_script_for_each_type_and_one_of_the_rest(self):
         source = self.source({"detect.ps1": "$w = '@TYPE@'; drvflip @COMMAND@\n#@run.ps1\nexit 0\n",
-                              "install.cmd": "@echo off\n"})
+                              "install.cmd": "@echo off\n", "README.md": "# not shipped\n"})
         self.assertEqual(fleet.names(source), ["detect-pcsc.ps1", "detect-tavi.ps1", "install.cmd"])
         made = fleet.render(source)
         self.assertEqual(sorted(made), fleet.names(source))
