@@ -7,8 +7,7 @@ import sys
 import unittest
 
 sys.dont_write_bytecode = True
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-sys.path.insert(0, TOOLS)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from drvflip_release import Stop, buildinfo  # noqa: E402
 from test_layout import INFO  # noqa: E402
 

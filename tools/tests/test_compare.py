@@ -10,8 +10,7 @@ import tempfile
 import unittest
 
 sys.dont_write_bytecode = True
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-sys.path.insert(0, TOOLS)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from drvflip_release import compare  # noqa: E402
 
 

@@ -12,8 +12,7 @@ import unittest
 from unittest import mock
 
 sys.dont_write_bytecode = True
-TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
-sys.path.insert(0, TOOLS)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 from drvflip_release import Stop, signatures  # noqa: E402
 
 
